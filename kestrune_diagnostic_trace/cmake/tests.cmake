@@ -1,0 +1,16 @@
+# GoogleTest suites, one per unit, discovered by ctest through ament_cmake_gtest.
+find_package(ament_cmake_gtest REQUIRED)
+
+add_library(kestrune_test_support INTERFACE)
+target_include_directories(kestrune_test_support INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}/test)
+target_compile_definitions(kestrune_test_support INTERFACE
+  KESTRUNE_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}"
+  KESTRUNE_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+
+function(kestrune_add_test name)
+  ament_add_gtest(${name} test/${name}.cpp ${ARGN} TIMEOUT 120)
+  target_link_libraries(${name} ${PROJECT_NAME} kestrune_test_support yaml-cpp)
+  kestrune_warnings(${name})
+endfunction()
+
+kestrune_add_test(test_trace_config)

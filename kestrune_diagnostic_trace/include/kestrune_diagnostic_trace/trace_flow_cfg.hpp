@@ -1,0 +1,37 @@
+#ifndef KESTRUNE_DIAGNOSTIC_TRACE__TRACE_FLOW_CFG_HPP_
+#define KESTRUNE_DIAGNOSTIC_TRACE__TRACE_FLOW_CFG_HPP_
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "kestrune_diagnostic_trace/diagnostic_event.hpp"
+#include "kestrune_diagnostic_trace/trace_point_cfg.hpp"
+
+namespace kestrune {
+namespace trace {
+
+/// One traced flow: its identity, its reporting topic and its expected points in order.
+///
+/// Shared between the engine and whoever registered it. `check_index` is
+/// run-time state written by the running check under the engine mutex.
+struct TraceFlowCfg {
+  /// Whether the checks hold recorded points to the order of `flow_points`.
+  bool check_order{true};
+  /// Index in `flow_points` of the point the running check expects next.
+  uint32_t check_index{0};
+  uint32_t event_id{0};
+  std::string flow_id;
+  std::string flow_name;
+  std::string diag_topic;
+  std::string description;
+  std::deque<std::shared_ptr<TracePointCfg>> flow_points;
+  /// Publisher of `diag_topic`, shared with every flow of the same topic; empty without a node.
+  std::shared_ptr<DiagnosticPublisher> publisher;
+};
+
+}  // namespace trace
+}  // namespace kestrune
+
+#endif  // KESTRUNE_DIAGNOSTIC_TRACE__TRACE_FLOW_CFG_HPP_

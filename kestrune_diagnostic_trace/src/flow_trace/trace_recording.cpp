@@ -1,0 +1,113 @@
+// Recording points into flow queues, resetting and reading them.
+#include <utility>
+
+#include "engine_lock.hpp"
+#include "kestrune_diagnostic_trace/flow_trace.hpp"
+#include "kestrune_diagnostic_trace/logger.hpp"
+
+namespace kestrune {
+namespace trace {
+
+void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {
+  detail::EngineLock lock(mutex_, "Trace");
+  if (!lock) {
+    return;
+  }
+  auto queue = flow_queues_.find(flow_id);
+  if (queue == flow_queues_.end() || flow_cfgs_.count(flow_id) == 0 || !point) {
+    KLOG_WARN("flow_id {} not found", flow_id);
+    return;
+  }
+  point->index = static_cast<uint32_t>(queue->second.size());
+  queue->second.push_back(point);
+  checkFlow(flow_id);
+}
+
+void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, bool success) {
+  Trace(flow_id, std::make_shared<TracePoint>(point_id, success));
+}
+
+void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, bool success,
+                      const std::unordered_map<std::string, std::string>& metadata) {
+  auto point = std::make_shared<TracePoint>(point_id, success);
+  point->metadata.insert(metadata.begin(), metadata.end());
+  Trace(flow_id, point);
+}
+
+void FlowTrace::ResetFlow(const std::string& flow_id) {
+  if (flow_id == "heartbeat") {
+    KLOG_WARN("Can't reset {} flow", flow_id);
+    return;
+  }
+  detail::EngineLock lock(mutex_, "ResetFlow");
+  if (!lock) {
+    return;
+  }
+  auto queue = flow_queues_.find(flow_id);
+  if (queue == flow_queues_.end()) {
+    KLOG_WARN("flow_id {} not found", flow_id);
+    return;
+  }
+  queue->second.clear();
+  auto cfg = flow_cfgs_.find(flow_id);
+  if (cfg != flow_cfgs_.end()) {
+    cfg->second->check_index = 0;
+  }
+}
+
+void FlowTrace::ResetAllFlows() {
+  detail::EngineLock lock(mutex_, "ResetAllFlows");
+  if (!lock) {
+    return;
+  }
+  for (auto& [flow_id, queue] : flow_queues_) {
+    if (flow_id != "heartbeat") {
+      queue.clear();
+    }
+  }
+  for (auto& entry : flow_cfgs_) {
+    entry.second->check_index = 0;
+  }
+}
+
+const FlowQueue& FlowTrace::GetTracePoints(const std::string& flow_id) {
+  detail::EngineLock lock(mutex_, "GetTracePoints");
+  if (!lock) {
+    return empty_queue_;
+  }
+  auto queue = flow_queues_.find(flow_id);
+  if (queue == flow_queues_.end()) {
+    KLOG_WARN("flow_id {} not found", flow_id);
+    return empty_queue_;
+  }
+  return queue->second;
+}
+
+uint64_t FlowTrace::GetFlowDuration(const std::string& flow_id) {
+  if (flow_id.empty()) {
+    KLOG_ERROR("Invalid flow_id: cannot be empty");
+    return 0;
+  }
+  detail::EngineLock lock(mutex_, "GetFlowDuration");
+  if (!lock) {
+    return 0;
+  }
+  auto queue = flow_queues_.find(flow_id);
+  if (queue == flow_queues_.end()) {
+    KLOG_WARN("Flow with ID '{}' not found", flow_id);
+    return 0;
+  }
+  if (queue->second.empty()) {
+    KLOG_DEBUG("Flow '{}' has no trace points", flow_id);
+    return 0;
+  }
+  const int64_t start = queue->second.front()->timestamp_ms;
+  const int64_t end = queue->second.back()->timestamp_ms;
+  // A wall clock set back between the two points reads as a zero-length flow.
+  const uint64_t duration = start < end ? static_cast<uint64_t>(end - start) : 0;
+  KLOG_INFO("Flow '{}' duration: {} ms (start: {}, end: {})", flow_id, duration, start, end);
+  return duration;
+}
+
+}  // namespace trace
+}  // namespace kestrune

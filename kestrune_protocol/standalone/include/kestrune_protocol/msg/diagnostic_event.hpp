@@ -1,0 +1,34 @@
+#ifndef KESTRUNE_PROTOCOL__MSG__DIAGNOSTIC_EVENT_HPP_
+#define KESTRUNE_PROTOCOL__MSG__DIAGNOSTIC_EVENT_HPP_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <builtin_interfaces/msg/time.hpp>
+
+namespace kestrune_protocol {
+namespace msg {
+
+/// The standalone counterpart of the type rosidl generates from msg/DiagnosticEvent.msg.
+struct DiagnosticEvent {
+  using SharedPtr = std::shared_ptr<DiagnosticEvent>;
+  using ConstSharedPtr = std::shared_ptr<const DiagnosticEvent>;
+
+  builtin_interfaces::msg::Time stamp;
+  std::string source_id;
+  int32_t id{0};
+  int32_t status{0};
+  std::string msg;
+
+  bool operator==(const DiagnosticEvent& other) const {
+    return stamp == other.stamp && source_id == other.source_id && id == other.id &&
+           status == other.status && msg == other.msg;
+  }
+  bool operator!=(const DiagnosticEvent& other) const { return !(*this == other); }
+};
+
+}  // namespace msg
+}  // namespace kestrune_protocol
+
+#endif  // KESTRUNE_PROTOCOL__MSG__DIAGNOSTIC_EVENT_HPP_

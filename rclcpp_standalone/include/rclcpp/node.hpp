@@ -1,0 +1,88 @@
+#ifndef RCLCPP__NODE_HPP_
+#define RCLCPP__NODE_HPP_
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "rclcpp/detail/context.hpp"
+#include "rclcpp/detail/subscription_base.hpp"
+#include "rclcpp/publisher.hpp"
+#include "rclcpp/qos.hpp"
+#include "rclcpp/subscription.hpp"
+
+namespace rclcpp {
+
+/// A named participant that creates publishers and subscriptions.
+///
+/// The node keeps only weak references to its subscriptions: as in rclcpp, a
+/// subscription lives as long as the caller holds the returned pointer.
+class Node : public std::enable_shared_from_this<Node> {
+ public:
+  using SharedPtr = std::shared_ptr<Node>;
+
+  explicit Node(const std::string& node_name);
+
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
+  const char* get_name() const { return name_.c_str(); }
+
+  template <typename MessageT>
+  std::shared_ptr<Publisher<MessageT>> create_publisher(const std::string& topic_name,
+                                                        const QoS& qos) {
+    return std::make_shared<Publisher<MessageT>>(resolve_topic_name(topic_name), qos);
+  }
+
+  /// The callback takes `const MessageT&`, `std::shared_ptr<const MessageT>` or
+  /// `std::shared_ptr<MessageT>`, as rclcpp accepts.
+  template <typename MessageT, typename CallbackT>
+  std::shared_ptr<Subscription<MessageT>> create_subscription(const std::string& topic_name,
+                                                              const QoS& qos,
+                                                              CallbackT&& callback) {
+    auto subscription = std::make_shared<Subscription<MessageT>>(
+        resolve_topic_name(topic_name), qos,
+        adapt_callback<MessageT>(std::forward<CallbackT>(callback)));
+    detail::Context::instance().add_subscription(subscription);
+    std::lock_guard<std::mutex> lock(mutex_);
+    subscriptions_.push_back(subscription);
+    return subscription;
+  }
+
+  /// Runs the callbacks of every message queued for this node's subscriptions;
+  /// returns how many ran. Used by the executor functions.
+  size_t execute_ready();
+
+ private:
+  template <typename MessageT, typename CallbackT>
+  static typename Subscription<MessageT>::Callback adapt_callback(CallbackT&& callback) {
+    using Callable = std::decay_t<CallbackT>;
+    if constexpr (std::is_invocable_v<Callable&, std::shared_ptr<const MessageT>>) {
+      return Callable(std::forward<CallbackT>(callback));
+    } else if constexpr (std::is_invocable_v<Callable&, std::shared_ptr<MessageT>>) {
+      return [cb = Callable(std::forward<CallbackT>(callback))](
+                 std::shared_ptr<const MessageT> message) mutable {
+        cb(std::make_shared<MessageT>(*message));
+      };
+    } else {
+      static_assert(std::is_invocable_v<Callable&, const MessageT&>,
+                    "subscription callback must take the message by const reference or pointer");
+      return [cb = Callable(std::forward<CallbackT>(callback))](
+                 std::shared_ptr<const MessageT> message) mutable { cb(*message); };
+    }
+  }
+
+  /// "diag" and "/diag" both name the topic "/diag" for a node in the root namespace.
+  static std::string resolve_topic_name(const std::string& topic_name);
+
+  std::string name_;
+  std::mutex mutex_;
+  std::vector<std::weak_ptr<detail::SubscriptionBase>> subscriptions_;
+};
+
+}  // namespace rclcpp
+
+#endif  // RCLCPP__NODE_HPP_
