@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Installs what the build needs (Debian 12), builds the workspace and runs every
+# test suite:
+#   standalone   the standalone rclcpp layer over Cyclone DDS, -Werror
+#   asan         the same with AddressSanitizer and UndefinedBehaviorSanitizer
+#   ros          over ROS 2 Humble, when /opt/ros/humble/setup.bash exists
+# Usage: tools/build_and_test.sh [standalone|asan|ros ...]   (default: all that apply)
+# Ends with the line "N passed, M failed" over all suites; exits non-zero on any failure.
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# colcon and ament need Debian's interpreter, not a python3 earlier on PATH.
+export PATH="/usr/bin:/bin:${PATH}"
+# Suites run one at a time: several hold timing assertions and DDS participants.
+jobs=1
+
+"${repo}/tools/install_deps.sh"
+
+modes=("$@")
+if [[ ${#modes[@]} -eq 0 ]]; then
+  modes=(standalone asan)
+  [[ -f /opt/ros/humble/setup.bash ]] && modes+=(ros)
+fi
+
+passed=0
+failed=0
+status=0
+
+sanitizer_flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+
+run_mode() {
+  local mode="$1"
+  local base="${repo}/.build/${mode}"
+  local cmake_args=(-DPython3_EXECUTABLE=/usr/bin/python3 -DKESTRUNE_WERROR=ON)
+  case "${mode}" in
+    standalone) cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+    asan) cmake_args+=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_C_FLAGS=${sanitizer_flags}"
+                       "-DCMAKE_CXX_FLAGS=${sanitizer_flags}") ;;
+    ros) cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+    *) echo "unknown mode: ${mode}" >&2; return 2 ;;
+  esac
+
+  echo "=== ${mode}: build ==="
+  (
+    if [[ "${mode}" == ros ]]; then
+      # setup.bash reads unset variables.
+      set +u
+      # shellcheck disable=SC1091
+      source /opt/ros/humble/setup.bash
+      set -u
+    fi
+    cd "${repo}"
+    colcon --log-base "${base}/log" build \
+      --build-base "${base}/build" --install-base "${base}/install" \
+      --parallel-workers 1 --event-handlers console_cohesion+ \
+      --cmake-args "${cmake_args[@]}"
+  ) || { echo "=== ${mode}: build FAILED ==="; failed=$((failed + 1)); status=1; return; }
+
+  echo "=== ${mode}: test ==="
+  local package
+  for package in rclcpp_standalone kestrune_protocol kestrune_diagnostic_trace; do
+    local dir="${base}/build/${package}"
+    [[ -f "${dir}/CTestTestfile.cmake" ]] || continue
+    local out
+    out="$(mktemp)"
+    (
+      if [[ "${mode}" == ros ]]; then
+        set +u
+        # shellcheck disable=SC1091
+        source /opt/ros/humble/setup.bash
+        set -u
+      fi
+      # shellcheck disable=SC1091
+      source "${base}/install/setup.bash" 2>/dev/null || true
+      export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_error=1}"
+      export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+      cd "${dir}" && ctest --output-on-failure --timeout 300 -j "${jobs}"
+    ) 2>&1 | tee "${out}" || true
+    local total bad
+    total="$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "${out}" | tail -1)"
+    bad="$(sed -n 's/.* \([0-9]*\) tests failed out of.*/\1/p' "${out}" | tail -1)"
+    if [[ -z "${total}" ]]; then
+      if grep -q "No tests were found" "${out}"; then
+        rm -f "${out}"
+        continue
+      fi
+      echo "=== ${mode}/${package}: ctest gave no summary ==="
+      failed=$((failed + 1)); status=1
+    else
+      passed=$((passed + total - bad)); failed=$((failed + bad))
+      [[ "${bad}" -eq 0 ]] || status=1
+    fi
+    rm -f "${out}"
+  done
+}
+
+for mode in "${modes[@]}"; do
+  run_mode "${mode}"
+done
+
+echo "${passed} passed, ${failed} failed"
+exit "${status}"
