@@ -64,14 +64,14 @@ run_mode() {
     local out
     out="$(mktemp)"
     (
+      set +u
       if [[ "${mode}" == ros ]]; then
-        set +u
         # shellcheck disable=SC1091
         source /opt/ros/humble/setup.bash
-        set -u
       fi
       # shellcheck disable=SC1091
-      source "${base}/install/setup.bash" 2>/dev/null || true
+      source "${base}/install/setup.bash"
+      set -u
       export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_error=1}"
       export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
       cd "${dir}" && ctest --output-on-failure --timeout 300 -j "${jobs}"
