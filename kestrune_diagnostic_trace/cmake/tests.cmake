@@ -14,3 +14,4 @@ function(kestrune_add_test name)
 endfunction()
 
 kestrune_add_test(test_trace_config)
+kestrune_add_test(test_flow_check)

@@ -1,12 +1,380 @@
 // The flow check: the verdict on a whole run of a flow.
+#include <algorithm>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <rclcpp/clock.hpp>
+
+#include "engine_lock.hpp"
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
+#include "kestrune_diagnostic_trace/logger.hpp"
 
 namespace kestrune {
 namespace trace {
 
-std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& /*flow_id*/) {
+namespace {
+
+/// One comparison of a flow's recorded points with its configured points.
+///
+/// Runs with the engine mutex held. The handler and the publication are
+/// reached through the two callables, which may throw; nothing here catches.
+class FlowCheck {
+ public:
+  FlowCheck(const std::string& flow_id, const TraceFlowCfg& flow, const FlowQueue& queue,
+            FlowCheckResult& result, DiagnosticEvent& event, std::function<void()> call_handler,
+            std::function<void()> publish)
+      : flow_id_(flow_id),
+        flow_(flow),
+        queue_(queue),
+        result_(result),
+        event_(event),
+        call_handler_(std::move(call_handler)),
+        publish_(std::move(publish)) {}
+
+  void Run() {
+    logSequences();
+    const bool passed = flow_.check_order ? compareOrdered() : compareUnordered();
+    if (passed) {
+      pass();
+    }
+  }
+
+ private:
+  enum class Mismatch { kMissing, kDuplicated, kInvalid, kOrderError };
+
+  void logSequences() const {
+    std::string recorded;
+    for (const auto& point : queue_) {
+      for (const auto& entry : point->metadata) {
+        KLOG_INFO("Flow '{}' has trace point '{}' metadata '{}' = '{}'", flow_id_, point->point_id,
+                  entry.first, entry.second);
+      }
+      if (!recorded.empty()) {
+        recorded += " -> ";
+      }
+      recorded += "(" + point->point_id + ")";
+    }
+    KLOG_INFO("Flow '{}' trace points: {}", flow_id_, recorded);
+
+    std::string configured;
+    for (const auto& point : flow_.flow_points) {
+      if (!configured.empty()) {
+        configured += " -> ";
+      }
+      configured += point->is_critical ? "<" + point->point_id + ">" : "[" + point->point_id + "]";
+    }
+    KLOG_INFO("Flow '{}' trace config: {}", flow_id_, configured);
+  }
+
+  /// Returns true when the comparison passed; false after a terminal failure.
+  bool compareOrdered() {
+    const auto& points = flow_.flow_points;
+    size_t i = 0;
+    size_t j = 0;
+    uint32_t r = 0;
+    // points[j] has matched in this comparison and stays on for more repetitions.
+    bool absorbing = false;
+    while (i < queue_.size()) {
+      if (j >= points.size()) {
+        notInConfig(queue_[i]);
+        return false;
+      }
+      const size_t k = j;
+      const std::shared_ptr<TracePoint> recorded = queue_[i];
+      const std::shared_ptr<TracePointCfg> expected = points[k];
+
+      if (recorded->point_id == expected->point_id) {
+        if (!recorded->success) {
+          if (expected->is_critical) {
+            pointFailed(recorded, expected);
+            return false;
+          }
+          KLOG_WARN("Optional point '{}' failed in flow '{}'", expected->point_id, flow_.flow_id);
+        }
+        if (expected->repeat_cnt == 0) {
+          ++j;
+          r = 0;
+          absorbing = false;
+        } else {
+          if (r < expected->exec_cnt) {
+            ++r;
+          }
+          absorbing = expected->exec_cnt > r;
+          if (!absorbing) {
+            ++j;
+            r = 0;
+          }
+        }
+        ++i;
+        continue;
+      }
+
+      // exec_cnt counts matches across runs, so a run may hold fewer repetitions
+      // than it asks for: once the next configured point shows up, the repeated
+      // point is done rather than missing.
+      if (absorbing && k + 1 < points.size() && recorded->point_id == points[k + 1]->point_id) {
+        ++j;
+        r = 0;
+        absorbing = false;
+        continue;
+      }
+
+      ++j;
+      absorbing = false;
+      const Mismatch kind = classify(i, k);
+      reportMismatch(kind, recorded, expected);
+      if (expected->is_critical) {
+        KLOG_ERROR("{}", event_.msg);
+        announceThenPublish();
+        return false;
+      }
+      KLOG_WARN("Optional flow point error: {}", event_.msg);
+      if (kind != Mismatch::kMissing) {
+        ++i;
+      }
+    }
+
+    // A repeated point cut short by the end of the queue has still been recorded.
+    for (size_t m = absorbing ? j + 1 : j; m < points.size(); ++m) {
+      if (points[m]->is_critical) {
+        const std::shared_ptr<TracePointCfg> missing = points[m];
+        KLOG_ERROR("Flow '{}' trace point '{}' missing", flow_id_, missing->point_id);
+        result_.status = FlowCheckStatus::MISSING_POINT;
+        result_.desired_point = missing;
+        fail(failureIdAt(*missing),
+             "Status Failed, point " + missing->point_id + " missing in flow " + flow_.flow_id);
+        return false;
+      }
+    }
+    return true;
+  }
+
+  Mismatch classify(size_t i, size_t k) const {
+    const auto& points = flow_.flow_points;
+    const std::string& recorded_id = queue_[i]->point_id;
+    if (k + 1 < points.size() && recorded_id == points[k + 1]->point_id) {
+      return Mismatch::kMissing;
+    }
+    if (i > 0 && recorded_id == queue_[i - 1]->point_id) {
+      return Mismatch::kDuplicated;
+    }
+    if (i + 1 < queue_.size() && queue_[i + 1]->point_id == points[k]->point_id) {
+      return Mismatch::kInvalid;
+    }
+    return Mismatch::kOrderError;
+  }
+
+  /// Everything a mismatch does before the critical/optional split, the handler call included.
+  void reportMismatch(Mismatch kind, const std::shared_ptr<TracePoint>& recorded,
+                      const std::shared_ptr<TracePointCfg>& expected) {
+    const std::string suffix = " in flow " + flow_.flow_id;
+    switch (kind) {
+      case Mismatch::kMissing:
+        KLOG_INFO("Flow '{}' trace point '{}' missing", flow_id_, expected->point_id);
+        result_.status = FlowCheckStatus::MISSING_POINT;
+        event_.msg = "Status Failed, point " + expected->point_id + " missing" + suffix;
+        break;
+      case Mismatch::kDuplicated:
+        KLOG_INFO("Flow '{}' trace point '{}' duplicated", flow_id_, recorded->point_id);
+        result_.status = FlowCheckStatus::DUPLICATED_POINT;
+        result_.failure_point = recorded;
+        event_.msg = "Status Failed, point " + recorded->point_id + " duplicated" + suffix;
+        break;
+      case Mismatch::kInvalid:
+        KLOG_INFO("Flow '{}' trace point '{}' invalid", flow_id_, recorded->point_id);
+        result_.status = FlowCheckStatus::INVALID_POINT;
+        result_.failure_point = recorded;
+        event_.msg = "Status Failed, point " + recorded->point_id + " invalid" + suffix;
+        break;
+      case Mismatch::kOrderError:
+        KLOG_INFO("Flow '{}' trace point '{}' order error", flow_id_, recorded->point_id);
+        result_.status = FlowCheckStatus::INVALID_ORDER;
+        result_.failure_point = recorded;
+        event_.msg = "Status Failed, point " + recorded->point_id + " error" + suffix;
+        break;
+    }
+    result_.desired_point = expected;
+    event_.id = failureIdAt(*expected);
+    KLOG_WARN("Flow '{}' trace point '{}' not match config '{}'", flow_id_, recorded->point_id,
+              expected->point_id);
+    call_handler_();
+    event_.status = 1;
+  }
+
+  void notInConfig(const std::shared_ptr<TracePoint>& recorded) {
+    KLOG_WARN("Point '{}' not in flow config", recorded->point_id);
+    result_.status = FlowCheckStatus::INVALID_POINT;
+    result_.failure_point = recorded;
+    fail(flowEventId(),
+         "Status Failed, point " + recorded->point_id + " invalid in flow " + flow_.flow_id);
+  }
+
+  void pointFailed(const std::shared_ptr<TracePoint>& recorded,
+                   const std::shared_ptr<TracePointCfg>& expected) {
+    KLOG_ERROR("Point '{}' failed in flow '{}'", expected->point_id, flow_.flow_id);
+    result_.status = FlowCheckStatus::FAILED;
+    result_.failure_point = recorded;
+    result_.desired_point = expected;
+    fail(failureIdAt(*expected),
+         "Status Failed, point " + expected->point_id + " failed in flow " + flow_.flow_id);
+  }
+
+  /// Returns true when the comparison passed; false after a terminal failure.
+  bool compareUnordered() {
+    // Queue positions per point id, oldest first: back() is the most recent remaining.
+    std::unordered_map<std::string, std::vector<size_t>> remaining;
+    for (size_t position = 0; position < queue_.size(); ++position) {
+      remaining[queue_[position]->point_id].push_back(position);
+    }
+
+    for (const auto& expected : flow_.flow_points) {
+      const uint32_t passes =
+          expected->repeat_cnt == 0 ? 1 : std::max<uint32_t>(1, expected->exec_cnt);
+      for (uint32_t taken = 0; taken < passes; ++taken) {
+        auto entry = remaining.find(expected->point_id);
+        if (entry == remaining.end()) {
+          // As in the ordered comparison, a point taken at least once is not
+          // missing for want of the repetitions exec_cnt carries over from earlier runs.
+          if (taken == 0 && expected->is_critical) {
+            KLOG_ERROR("Critical point '{}' not executed in flow '{}'", expected->point_id,
+                       flow_id_);
+            result_.status = FlowCheckStatus::MISSING_POINT;
+            result_.desired_point = expected;
+            fail(failureIdAt(*expected), "Status Failed, point " + expected->point_id +
+                                             " missing in flow " + flow_.flow_id);
+            return false;
+          }
+          break;
+        }
+        const std::shared_ptr<TracePoint> recorded = queue_[entry->second.back()];
+        if (!recorded->success && expected->is_critical) {
+          KLOG_ERROR("Point '{}' failed in flow '{}'", expected->point_id, flow_id_);
+          result_.status = FlowCheckStatus::FAILED;
+          result_.failure_point = recorded;
+          result_.desired_point = expected;
+          fail(failureIdAt(*expected),
+               "Status Failed, point " + expected->point_id + " failed in flow " + flow_.flow_id);
+          return false;
+        }
+        entry->second.pop_back();
+        if (entry->second.empty()) {
+          remaining.erase(entry);
+        }
+      }
+    }
+
+    if (!remaining.empty()) {
+      KLOG_ERROR("Some points not in flow '{}' executed: ", flow_id_);
+      // Any leftover would do; the earliest recorded one makes the report repeatable.
+      size_t earliest = queue_.size();
+      for (const auto& entry : remaining) {
+        earliest = std::min(earliest, entry.second.front());
+      }
+      notInConfig(queue_[earliest]);
+      return false;
+    }
+    KLOG_INFO("All points executed in flow '{}'", flow_id_);
+    return true;
+  }
+
+  void pass() {
+    KLOG_INFO("Flow '{}' check passed", flow_id_);
+    result_.status = FlowCheckStatus::SUCCESS;
+    call_handler_();
+    if (flow_.diag_topic.empty()) {
+      return;
+    }
+    event_.source_id = flow_id_;
+    if (flow_.event_id != 0) {
+      event_.id = flowEventId();
+    } else {
+      // A handler may have edited the shared configuration while it ran.
+      event_.id =
+          flow_.flow_points.empty() ? 0 : static_cast<int32_t>(flow_.flow_points.back()->event_id);
+    }
+    event_.msg = "Succeed flow: " + flow_id_;
+    event_.status = 0;
+    KLOG_INFO("ROS2 topic pub: '{}'", event_.msg);
+    publish_();
+  }
+
+  /// A terminal failure whose status and pointers are set: handler, then publish, then report.
+  void fail(int32_t id, std::string text) {
+    event_.id = id;
+    event_.msg = std::move(text);
+    call_handler_();
+    event_.status = 1;
+    publish_();
+    KLOG_INFO("ROS2 topic pub: '{}'", event_.msg);
+  }
+
+  void announceThenPublish() {
+    if (flow_.diag_topic.empty()) {
+      return;
+    }
+    KLOG_INFO("Publish Ros2 diag event, status: {}, id: {}, msg: {}", event_.status, event_.id,
+              event_.msg);
+    publish_();
+  }
+
+  // Configured ids are unsigned; the message field is signed and takes them unchanged.
+  int32_t flowEventId() const { return static_cast<int32_t>(flow_.event_id); }
+
+  int32_t failureIdAt(const TracePointCfg& point) const {
+    return static_cast<int32_t>(flow_.event_id != 0 ? flow_.event_id : point.event_id);
+  }
+
+  const std::string& flow_id_;
+  const TraceFlowCfg& flow_;
+  const FlowQueue& queue_;
+  FlowCheckResult& result_;
+  DiagnosticEvent& event_;
+  std::function<void()> call_handler_;
+  std::function<void()> publish_;
+};
+
+}  // namespace
+
+std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id) {
+  KLOG_INFO("Check flow: {}", flow_id);
   auto result = std::make_shared<FlowCheckResult>();
-  result->status = FlowCheckStatus::INVALID_FLOW;
+  DiagnosticEvent event;
+  event.source_id = flow_id;
+  event.stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
+
+  detail::EngineLock lock(mutex_, "CheckFlow");
+  if (!lock) {
+    result->status = FlowCheckStatus::INVALID_FLOW;
+    return result;
+  }
+  auto queue = flow_queues_.find(flow_id);
+  auto cfg = flow_cfgs_.find(flow_id);
+  if (queue == flow_queues_.end() || cfg == flow_cfgs_.end()) {
+    KLOG_WARN("Flow with ID '{}' not found", flow_id);
+    result->status = FlowCheckStatus::INVALID_FLOW;
+    return result;
+  }
+  // Kept alive by this check even if the holder of the configuration lets go of it.
+  const std::shared_ptr<TraceFlowCfg> flow = cfg->second;
+  if (queue->second.empty() || flow->flow_points.empty()) {
+    KLOG_WARN("Flow with ID '{}' is empty", flow_id);
+    result->status = FlowCheckStatus::INVALID_FLOW;
+    return result;
+  }
+
+  auto call_handler = [this, &flow_id, &result] {
+    auto handler = flow_handlers_.find(flow_id);
+    if (handler != flow_handlers_.end() && handler->second) {
+      handler->second(flow_id, result);
+    }
+  };
+  auto publish = [this, &flow, &event] { publishEvent(*flow, event); };
+  FlowCheck(flow_id, *flow, queue->second, *result, event, call_handler, publish).Run();
   return result;
 }
 
