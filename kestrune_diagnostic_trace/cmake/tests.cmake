@@ -14,3 +14,5 @@ function(kestrune_add_test name)
 endfunction()
 
 kestrune_add_test(test_trace_config)
+kestrune_add_test(test_trace_recording)
+kestrune_add_test(test_running_check)
