@@ -15,3 +15,5 @@ endfunction()
 
 kestrune_add_test(test_trace_config)
 kestrune_add_test(test_flow_check)
+kestrune_add_test(test_trace_recording)
+kestrune_add_test(test_running_check)

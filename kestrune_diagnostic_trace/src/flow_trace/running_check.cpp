@@ -1,10 +1,153 @@
 // The running check: judges each point the moment it is recorded.
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <rclcpp/clock.hpp>
+
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
+#include "kestrune_diagnostic_trace/logger.hpp"
 
 namespace kestrune {
 namespace trace {
 
-void FlowTrace::checkFlow(const std::string& /*flow_id*/) {}
+namespace {
+
+constexpr int32_t kStatusOk = 0;
+constexpr int32_t kStatusFailed = 1;
+
+// The reporter's key:value pairs after a comma, so a receiver sees the point's context.
+void appendMetadataText(std::string& text, const TracePoint& point) {
+  if (point.metadata.empty()) {
+    return;
+  }
+  text += ',';
+  for (const auto& [key, value] : point.metadata) {
+    text.append(key).append(1, ':').append(value).append(1, ';');
+  }
+}
+
+// A wall clock stepped back between two points is a gap of 0, not a huge
+// unsigned duration that would read as a timeout.
+uint64_t gapMs(const TracePoint& earlier, const TracePoint& later) {
+  return later.timestamp_ms > earlier.timestamp_ms
+             ? static_cast<uint64_t>(later.timestamp_ms - earlier.timestamp_ms)
+             : 0;
+}
+
+}  // namespace
+
+void FlowTrace::checkFlow(const std::string& flow_id) {
+  const auto queue_entry = flow_queues_.find(flow_id);
+  const auto cfg_entry = flow_cfgs_.find(flow_id);
+  if (queue_entry == flow_queues_.end() || cfg_entry == flow_cfgs_.end()) {
+    KLOG_WARN("flow_id {} not found", flow_id);
+    return;
+  }
+  const FlowQueue& queue = queue_entry->second;
+  TraceFlowCfg& flow = *cfg_entry->second;
+  const TracePoint& point = *queue.back();
+  const auto& expected = flow.flow_points;
+
+  // Most points send nothing, so the event and its one clock reading are made
+  // on the first send only; a second send in the same call reuses both.
+  std::optional<DiagnosticEvent> event;
+  auto send = [&](int32_t status, uint32_t id, std::string_view head, std::string_view tail,
+                  bool with_metadata) {
+    if (!event) {
+      event.emplace();
+      event->source_id = flow_id;
+      event->stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
+    }
+    event->status = status;
+    event->id = static_cast<int32_t>(id);
+    event->msg.assign(head).append(tail);
+    if (with_metadata) {
+      appendMetadataText(event->msg, point);
+    }
+    publishEvent(flow, *event);
+    KLOG_INFO("ROS2 topic pub: '{}'", event->msg);
+  };
+  auto report = [&](const TracePointCfg& cfg) {
+    if (cfg.event_id == 0) {
+      return;
+    }
+    if (point.success && cfg.on_success) {
+      send(kStatusOk, cfg.event_id, "Status OK: ", cfg.point_id, true);
+    } else if (!point.success && cfg.on_failure) {
+      send(kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id, true);
+    }
+  };
+
+  if (!flow.check_order) {
+    for (const auto& cfg : expected) {
+      if (cfg->point_id == point.point_id) {
+        report(*cfg);
+        return;
+      }
+    }
+    send(kStatusFailed, flow.event_id, "Status Failed, undefined point: ", point.point_id, true);
+    return;
+  }
+
+  // Widened so that the neighbours of the expected point cannot overflow.
+  const size_t cur = flow.check_index;
+  const size_t count = expected.size();
+  const TracePoint* previous = queue.size() > 1 ? queue[queue.size() - 2].get() : nullptr;
+
+  if (cur < count && point.point_id == expected[cur]->point_id) {
+    TracePointCfg& cfg = *expected[cur];
+    if (cfg.repeat_cnt == 0) {
+      flow.check_index = static_cast<uint32_t>(cur + 1);
+    } else {
+      if (previous != nullptr && cfg.timeout_ms != 0) {
+        const uint64_t duration = gapMs(*previous, point);
+        KLOG_INFO("duration: '{}'", duration);
+        if (duration > cfg.timeout_ms && cfg.event_id != 0 && cfg.on_timeout) {
+          send(kStatusFailed, cfg.event_id, cfg.point_id, "Timeout", false);
+        }
+      }
+      // Saturates rather than wrapping to 0, which would restart the repeat count.
+      if (cfg.exec_cnt < std::numeric_limits<uint32_t>::max()) {
+        ++cfg.exec_cnt;
+      }
+      if (cfg.repeat_max != 0 && cfg.exec_cnt > cfg.repeat_max) {
+        --cfg.exec_cnt;
+      }
+      if (cfg.exec_cnt >= cfg.repeat_cnt) {
+        flow.check_index = static_cast<uint32_t>(cur + 1);
+      }
+    }
+    report(cfg);
+    return;
+  }
+  if (cur + 1 < count && point.point_id == expected[cur + 1]->point_id) {
+    const TracePointCfg& missing = *expected[cur];
+    flow.check_index = static_cast<uint32_t>(cur + 2);
+    if (missing.is_critical) {
+      send(kStatusFailed, missing.event_id, "Status Failed, point missing: ", missing.point_id,
+           false);
+    } else {
+      KLOG_WARN("optional point missing: '{}'", missing.point_id);
+    }
+    return;
+  }
+  // A check_index past the points (a flow edited after it ran) has no neighbour to repeat.
+  if (previous != nullptr && cur != 0 && cur - 1 < count &&
+      point.point_id == expected[cur - 1]->point_id && point.point_id == previous->point_id) {
+    const TracePointCfg& repeated = *expected[cur - 1];
+    send(kStatusFailed, repeated.event_id, "Status Failed, point duplicated: ", repeated.point_id,
+         true);
+    return;
+  }
+  if (cur >= count) {
+    return;
+  }
+  send(kStatusFailed, expected[cur]->event_id, "Status Failed, undefined point: ", point.point_id,
+       true);
+}
 
 }  // namespace trace
 }  // namespace kestrune
