@@ -17,3 +17,13 @@ kestrune_add_test(test_trace_config)
 kestrune_add_test(test_flow_check)
 kestrune_add_test(test_trace_recording)
 kestrune_add_test(test_running_check)
+
+# Logs through the facade as told by its arguments; test_logger runs it once per environment.
+add_executable(logger_probe test/logger_probe.cpp)
+target_link_libraries(logger_probe ${PROJECT_NAME})
+kestrune_warnings(logger_probe)
+kestrune_add_test(test_logger)
+add_dependencies(test_logger logger_probe)
+target_compile_definitions(test_logger PRIVATE
+  KESTRUNE_LOGGER_PROBE="$<TARGET_FILE:logger_probe>"
+  KESTRUNE_LOGGER_PROBE_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}/test/logger_probe.cpp")
