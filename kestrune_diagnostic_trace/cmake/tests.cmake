@@ -13,4 +13,7 @@ function(kestrune_add_test name)
   kestrune_warnings(${name})
 endfunction()
 
-kestrune_add_test(test_trace_config)
+kestrune_add_test(test_trace_config SKIP_LINKING_MAIN_LIBRARIES)
+kestrune_add_test(test_flow_trace)
+kestrune_add_test(test_diagnostic_publication SKIP_LINKING_MAIN_LIBRARIES)
+kestrune_add_test(test_engine_lock)
