@@ -14,25 +14,14 @@ namespace {
 
 constexpr size_t kDiagnosticQueueDepth = 1;
 
-/// Sets `field` from `key` when the key is present; conversion errors throw.
+/// Sets `field` from `key` when the key is present; conversion errors throw
+/// (yaml-cpp 0.7 refuses a negative number for an unsigned field).
 template <typename T>
 void ReadIfPresent(const YAML::Node& node, const char* key, T& field) {
   const YAML::Node value = node[key];
   if (value) {
     field = value.as<T>();
   }
-}
-
-/// Unsigned keys refuse negative numbers instead of wrapping them around.
-void ReadIfPresent(const YAML::Node& node, const char* key, uint32_t& field) {
-  const YAML::Node value = node[key];
-  if (!value) {
-    return;
-  }
-  if (value.IsScalar() && !value.Scalar().empty() && value.Scalar().front() == '-') {
-    throw YAML::TypedBadConversion<uint32_t>(value.Mark());
-  }
-  field = value.as<uint32_t>();
 }
 
 /// The event id comes from the first present key of event_id, failure_id, faliure_id.
