@@ -13,7 +13,6 @@ function(kestrune_add_test name)
   kestrune_warnings(${name})
 endfunction()
 
-kestrune_add_test(test_trace_config)
 kestrune_add_test(test_flow_check)
 kestrune_add_test(test_trace_recording)
 kestrune_add_test(test_running_check)
