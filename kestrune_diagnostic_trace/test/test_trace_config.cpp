@@ -210,13 +210,16 @@ workflows:
   - {flow_id: first_wins, event_id: x, failure_id: 3}
   - {flow_id: name_map, flow_name: [a, b]}
   - just a scalar
+  - [flow_id, in_a_list]
+  -
   - {flow_id: kept, event_id: 3}
 )");
   auto* engine = FlowTrace::GetInstance();
   engine->Init(file.path(), std::shared_ptr<rclcpp::Node>());
   const auto lines = log.Lines();
+  // Entries that are no mapping are refused too, rather than loading as an unnamed flow.
   EXPECT_EQ(engine->GetTraceFlows(), (std::set<std::string>{"kept"}));
-  EXPECT_EQ(CountStartingWith(lines, kFlowError), 6u);
+  EXPECT_EQ(CountStartingWith(lines, kFlowError), 8u);
   EXPECT_EQ(CountStartingWith(lines, kPointError), 0u);
 }
 

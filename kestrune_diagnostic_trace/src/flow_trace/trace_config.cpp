@@ -72,6 +72,11 @@ std::shared_ptr<TracePointCfg> FlowTrace::parseTracePointCfg(const YAML::Node& n
 std::shared_ptr<TraceFlowCfg> FlowTrace::parseTraceFlowCfg(const YAML::Node& node) {
   auto flow = std::make_shared<TraceFlowCfg>();
   try {
+    // A list or an empty entry has no keys to look up and would load silently as
+    // an unnamed flow without points. Scalars already fail on the first lookup.
+    if (!node.IsMap() && !node.IsScalar()) {
+      throw YAML::Exception(node.Mark(), "flow entry is not a mapping");
+    }
     ReadIfPresent(node, "flow_id", flow->flow_id);
     ReadIfPresent(node, "flow_name", flow->flow_name);
     if (node["diag_topic"]) {
