@@ -14,3 +14,5 @@ function(kestrune_add_test name)
 endfunction()
 
 kestrune_add_test(test_trace_config)
+kestrune_add_test(test_heartbeat SKIP_LINKING_MAIN_LIBRARIES)
+kestrune_add_test(test_flow_trace_api)
