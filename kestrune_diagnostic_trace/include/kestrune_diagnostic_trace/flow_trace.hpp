@@ -90,7 +90,8 @@ class FlowTrace {
 
   /// Empties the flow's queue and rewinds its running check; refused for "heartbeat".
   void ResetFlow(const std::string& flow_id);
-  /// ResetFlow for every flow, except that the heartbeat queue is kept.
+  /// ResetFlow for every flow, except that the heartbeat queue is kept (it
+  /// holds at most its newest 1000 points).
   void ResetAllFlows();
 
   /// The flow's recorded points, or an empty queue. The reference outlives the
@@ -105,7 +106,8 @@ class FlowTrace {
   std::shared_ptr<FlowCheckResult> CheckFlow(const std::string& flow_id);
 
  private:
-  FlowTrace() = default;
+  FlowTrace();
+  /// Stops a running heartbeat thread before the members it uses are destroyed.
   ~FlowTrace();
 
   std::shared_ptr<TracePointCfg> parseTracePointCfg(const YAML::Node& node);
@@ -116,6 +118,9 @@ class FlowTrace {
   void heartbeatThreadFun(std::atomic<uint32_t>& duration_ms);
   /// Starts the heartbeat thread unless one runs or the period is 0.
   void startHeartbeat();
+  /// Makes room in the heartbeat flow's queue before an append: it is never
+  /// reset, so it keeps only the newest points. Engine mutex held.
+  static void trimHeartbeatQueue(const std::string& flow_id, FlowQueue& queue);
 
   /// The publication rule: the flow's publisher, else the publish callback, else nothing.
   void publishEvent(const TraceFlowCfg& flow, const DiagnosticEvent& event);
@@ -132,7 +137,8 @@ class FlowTrace {
   std::thread heartbeat_thread_;
   PublishCallback publish_callback_;
 
-  // Lets the destructor cut a heartbeat sleep short and wait for the thread.
+  // Serialises the heartbeat's start and end decisions and lets the destructor
+  // cut a heartbeat sleep short and wait for the thread to leave.
   std::mutex heartbeat_mutex_;
   std::condition_variable heartbeat_wakeup_;
   bool shutting_down_{false};

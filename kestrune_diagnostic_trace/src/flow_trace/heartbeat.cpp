@@ -1,14 +1,89 @@
-// The heartbeat thread.
+// The heartbeat thread, its start and its stop at process exit, and the bound
+// of the heartbeat flow's queue.
+#include <chrono>
+
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
+#include "kestrune_diagnostic_trace/logger.hpp"
 
 namespace kestrune {
 namespace trace {
 
-FlowTrace::~FlowTrace() = default;
+namespace {
 
-void FlowTrace::startHeartbeat() {}
+const char kHeartbeatId[] = "heartbeat";
 
-void FlowTrace::heartbeatThreadFun(std::atomic<uint32_t>& /*duration_ms*/) {}
+// The running check needs only the last two points; 1000 keep a useful history
+// (about 8 to 17 minutes at a 1 s period) in roughly 150 KB.
+constexpr size_t kHeartbeatQueueLimit = 1000;
+
+// Long enough for a cycle in progress to finish (a trace and a log line), short
+// enough that a publish callback stuck at exit cannot hang the process for good.
+constexpr std::chrono::seconds kExitWait{5};
+
+}  // namespace
+
+FlowTrace::FlowTrace() {
+  // The logger completes construction first, so it is destroyed after the
+  // engine: the heartbeat thread can log until the engine has stopped it.
+  Logger::Instance("spdlog");
+}
+
+FlowTrace::~FlowTrace() {
+  // The thread is detached, so it cannot be joined; it is woken instead and
+  // the engine waits for it to leave before its members go.
+  std::unique_lock<std::mutex> lock(heartbeat_mutex_);
+  shutting_down_ = true;
+  heartbeat_wakeup_.notify_all();
+  heartbeat_wakeup_.wait_for(lock, kExitWait, [this] { return !heartbeat_running_; });
+}
+
+void FlowTrace::startHeartbeat() {
+  // Under the same lock as the thread's decision to end, so an Init racing
+  // the last cycle either keeps that thread going or starts exactly one new one.
+  std::lock_guard<std::mutex> lock(heartbeat_mutex_);
+  bool running = false;
+  if (heartbeat_duration_ == 0 || shutting_down_ ||
+      !heartbeat_running_.compare_exchange_strong(running, true)) {
+    return;
+  }
+  KLOG_INFO("start heartbeat thread...");
+  heartbeat_thread_ = std::thread([this] { heartbeatThreadFun(heartbeat_duration_); });
+  heartbeat_thread_.detach();
+}
+
+void FlowTrace::heartbeatThreadFun(std::atomic<uint32_t>& duration_ms) {
+  // heartbeat_running_ was set by startHeartbeat, which claimed the start.
+  std::unique_lock<std::mutex> lock(heartbeat_mutex_);
+  for (uint32_t period = duration_ms; period != 0; period = duration_ms) {
+    // A spurious wake-up goes back to sleep for the rest of the period; only
+    // the engine's destruction cuts it short.
+    if (heartbeat_wakeup_.wait_for(lock, std::chrono::milliseconds(period),
+                                   [this] { return shutting_down_; })) {
+      break;
+    }
+    lock.unlock();
+    Trace(kHeartbeatId, kHeartbeatId, true);
+    KLOG_INFO("heartbeat...");
+    lock.lock();
+  }
+  heartbeat_running_ = false;
+  heartbeat_wakeup_.notify_all();
+}
+
+void FlowTrace::trimHeartbeatQueue(const std::string& flow_id, FlowQueue& queue) {
+  if (flow_id != kHeartbeatId || queue.size() < kHeartbeatQueueLimit) {
+    return;
+  }
+  // Dropping half at once keeps the cost per heartbeat constant on average.
+  queue.erase(queue.begin(), queue.end() - kHeartbeatQueueLimit / 2);
+  uint32_t index = 0;
+  for (auto& point : queue) {
+    // Renumbered copies: a check result may still hold the old point and read
+    // its index without the engine lock.
+    point = std::make_shared<TracePoint>(*point);
+    point->index = index++;
+  }
+}
 
 }  // namespace trace
 }  // namespace kestrune

@@ -18,6 +18,7 @@ void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoi
     KLOG_WARN("flow_id {} not found", flow_id);
     return;
   }
+  trimHeartbeatQueue(flow_id, queue->second);
   point->index = static_cast<uint32_t>(queue->second.size());
   queue->second.push_back(point);
   checkFlow(flow_id);
