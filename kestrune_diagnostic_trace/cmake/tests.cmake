@@ -14,3 +14,13 @@ function(kestrune_add_test name)
 endfunction()
 
 kestrune_add_test(test_trace_config)
+
+# The scenario program's parts, and the program itself run as a child process.
+kestrune_add_test(test_flow_event_handler)
+target_link_libraries(test_flow_event_handler kestrune_scenario_parts)
+kestrune_add_test(test_flow_scope)
+target_link_libraries(test_flow_scope kestrune_scenario_parts)
+kestrune_add_test(test_trace_scenario_node)
+add_dependencies(test_trace_scenario_node trace_scenario_node)
+target_compile_definitions(test_trace_scenario_node PRIVATE
+  KESTRUNE_SCENARIO_NODE="$<TARGET_FILE:trace_scenario_node>")
