@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <regex>
 #include <string>
@@ -47,7 +48,10 @@ class InstallPrefix {
  public:
   InstallPrefix() {
     std::string pattern = (fs::temp_directory_path() / "kestrune_prefix_XXXXXX").string();
-    root_ = mkdtemp(pattern.data());
+    if (mkdtemp(pattern.data()) == nullptr) {
+      ADD_FAILURE() << "mkdtemp failed";
+    }
+    root_ = pattern;
   }
   ~InstallPrefix() { fs::remove_all(root_); }
   InstallPrefix(const InstallPrefix&) = delete;
@@ -172,7 +176,11 @@ class ScenarioNode {
     return pidfd_ >= 0 && poll(&entry, 1, 0) == 0;
   }
 
-  void Signal(int signal) { kill(pid_, signal); }
+  void Signal(int signal) {
+    if (pid_ > 0) {
+      kill(pid_, signal);
+    }
+  }
 
   /// The wait status once the child has ended, or empty at the deadline.
   std::optional<int> WaitForExit(Clock::time_point deadline) {
@@ -235,12 +243,11 @@ bool IsHandlerLine(const std::string& text) {
 uint64_t NextDuration(ScenarioNode& node, const std::string& label,
                       std::vector<std::string>* before) {
   static const std::regex duration(R"(^\[INFO\] --------Flow (.+) duration: (\d+) ms--------$)");
-  std::smatch match;
   const auto line = node.WaitForLine(
-      [&](const std::string& text) { return std::regex_match(text, match, duration); }, Deadline(),
-      before);
-  EXPECT_TRUE(line) << "no duration line for " << label;
+      [](const std::string& text) { return std::regex_match(text, duration); }, Deadline(), before);
+  std::smatch match;
   if (!line || !std::regex_match(*line, match, duration)) {
+    ADD_FAILURE() << "no duration line for " << label;
     return 0;
   }
   EXPECT_EQ(match[1].str(), label);
@@ -377,15 +384,10 @@ TEST(TraceScenarioNode, without_the_package_share_directory_fails_with_a_clear_e
   for (const std::string& ament_prefix_path : {empty_prefix.path(), std::string()}) {
     SCOPED_TRACE("AMENT_PREFIX_PATH=" + ament_prefix_path);
     ScenarioNode node(ament_prefix_path);
-    std::vector<std::string> before;
-    EXPECT_TRUE(node.WaitForLine(
-        [](const std::string& text) {
-          return text.rfind(
-                     "[ERROR] Share directory of package 'kestrune_diagnostic_trace' not "
-                     "found",
-                     0) == 0;
-        },
-        Deadline(), &before));
+    const std::string error =
+        "[ERROR] Share directory of package 'kestrune_diagnostic_trace' not found";
+    EXPECT_TRUE(node.WaitForLine([&](const std::string& text) { return text.rfind(error, 0) == 0; },
+                                 Deadline()));
     EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline()), 1));
   }
 }
