@@ -32,3 +32,13 @@ kestrune_add_test(test_diagnostic_publication SKIP_LINKING_MAIN_LIBRARIES)
 kestrune_add_test(test_engine_lock)
 kestrune_add_test(test_heartbeat SKIP_LINKING_MAIN_LIBRARIES)
 kestrune_add_test(test_flow_trace_api)
+
+# The scenario program's parts, and the program itself run as a child process.
+kestrune_add_test(test_flow_event_handler)
+target_link_libraries(test_flow_event_handler kestrune_scenario_parts)
+kestrune_add_test(test_flow_scope)
+target_link_libraries(test_flow_scope kestrune_scenario_parts)
+kestrune_add_test(test_trace_scenario_node)
+add_dependencies(test_trace_scenario_node trace_scenario_node)
+target_compile_definitions(test_trace_scenario_node PRIVATE
+  KESTRUNE_SCENARIO_NODE="$<TARGET_FILE:trace_scenario_node>")

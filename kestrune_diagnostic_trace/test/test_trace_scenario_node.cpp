@@ -1,0 +1,395 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char kPackage[] = "kestrune_diagnostic_trace";
+
+/// Generous per-step bound: a step waits for at most one scripted pass, also under sanitizers.
+Clock::time_point Deadline(int seconds = 20) {
+  return Clock::now() + std::chrono::seconds(seconds);
+}
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+/// An install prefix holding only what the package lookup needs: the ament index
+/// marker and the configuration file. Removed with everything in it.
+class InstallPrefix {
+ public:
+  InstallPrefix() {
+    std::string pattern = (fs::temp_directory_path() / "kestrune_prefix_XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      ADD_FAILURE() << "mkdtemp failed";
+    }
+    root_ = pattern;
+  }
+  ~InstallPrefix() { fs::remove_all(root_); }
+  InstallPrefix(const InstallPrefix&) = delete;
+  InstallPrefix& operator=(const InstallPrefix&) = delete;
+
+  /// Makes the prefix hold the package, with `config` as its test_flow.yaml.
+  void AddPackage(const std::string& config) {
+    const fs::path index = root_ / "share/ament_index/resource_index/packages";
+    fs::create_directories(index);
+    std::ofstream(index / kPackage);
+    fs::create_directories(ConfigPath().parent_path());
+    std::ofstream(ConfigPath()) << config;
+  }
+  fs::path ConfigPath() const { return root_ / "share" / kPackage / "config/test_flow.yaml"; }
+  std::string path() const { return root_.string(); }
+
+ private:
+  fs::path root_;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+/// trace_scenario_node as a child process, its stdout and stderr read through one pipe.
+/// Every wait is bounded by a deadline; a child still running at the end is killed.
+class ScenarioNode {
+ public:
+  /// `ament_prefix_path` empty leaves AMENT_PREFIX_PATH unset in the child.
+  explicit ScenarioNode(const std::string& ament_prefix_path) {
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string text = *entry;
+      if (text.rfind("AMENT_PREFIX_PATH=", 0) != 0 && text.rfind("SPDLOG_", 0) != 0) {
+        env.push_back(text);
+      }
+    }
+    env.insert(env.end(), {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"});
+    if (!ament_prefix_path.empty()) {
+      env.push_back("AMENT_PREFIX_PATH=" + ament_prefix_path);
+    }
+    std::vector<char*> envp;
+    for (auto& text : env) {
+      envp.push_back(text.data());
+    }
+    envp.push_back(nullptr);
+
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+      ADD_FAILURE() << "pipe2 failed";
+      return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    std::string program = KESTRUNE_SCENARIO_NODE;
+    char* argv[] = {program.data(), nullptr};
+    const int error = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    out_fd_ = fds[0];
+    if (error != 0) {
+      ADD_FAILURE() << "cannot start " << program << ": " << error;
+      pid_ = -1;
+      return;
+    }
+    // A descriptor that turns readable when the child ends, so exits can be polled for.
+    pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+  }
+
+  ~ScenarioNode() {
+    if (pid_ > 0 && !exit_status_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (::testing::Test::HasFailure()) {
+      std::cout << "---- output of trace_scenario_node ----\n";
+      for (const auto& line : lines_) {
+        std::cout << line << '\n';
+      }
+    }
+    for (int fd : {out_fd_, pidfd_}) {
+      if (fd >= 0) {
+        close(fd);
+      }
+    }
+  }
+  ScenarioNode(const ScenarioNode&) = delete;
+  ScenarioNode& operator=(const ScenarioNode&) = delete;
+
+  /// The next unread line whose text (line number stripped) satisfies `match`;
+  /// the lines passed over are returned through `skipped`. Empty at the deadline
+  /// or at the end of the output.
+  std::optional<std::string> WaitForLine(const std::function<bool(const std::string&)>& match,
+                                         Clock::time_point deadline,
+                                         std::vector<std::string>* skipped = nullptr) {
+    while (true) {
+      for (; next_ < lines_.size(); ++next_) {
+        const std::string text = Text(lines_[next_]);
+        if (match(text)) {
+          ++next_;
+          return text;
+        }
+        if (skipped != nullptr) {
+          skipped->push_back(text);
+        }
+      }
+      if (!ReadMore(deadline)) {
+        return std::nullopt;
+      }
+    }
+  }
+
+  std::optional<std::string> WaitForText(const std::string& text, Clock::time_point deadline) {
+    return WaitForLine([&](const std::string& line) { return line == text; }, deadline);
+  }
+
+  bool Running() {
+    pollfd entry{pidfd_, POLLIN, 0};
+    return pidfd_ >= 0 && poll(&entry, 1, 0) == 0;
+  }
+
+  void Signal(int signal) {
+    if (pid_ > 0) {
+      kill(pid_, signal);
+    }
+  }
+
+  /// The wait status once the child has ended, or empty at the deadline.
+  std::optional<int> WaitForExit(Clock::time_point deadline) {
+    while (ReadMore(deadline)) {
+    }
+    pollfd entry{pidfd_, POLLIN, 0};
+    if (poll(&entry, 1, MillisecondsLeft(deadline)) != 1) {
+      return std::nullopt;
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, 0) != pid_) {
+      return std::nullopt;
+    }
+    exit_status_ = status;
+    return status;
+  }
+
+ private:
+  /// The text of a log line: "  7 [INFO] text" gives "[INFO] text".
+  static std::string Text(const std::string& line) {
+    static const std::regex numbered(R"(^[ 0-9]{3} (\[.*)$)");
+    std::smatch match;
+    return std::regex_match(line, match, numbered) ? match[1].str() : line;
+  }
+
+  /// Reads what the child wrote; false at the deadline or at the end of its output.
+  bool ReadMore(Clock::time_point deadline) {
+    pollfd entry{out_fd_, POLLIN, 0};
+    if (out_fd_ < 0 || poll(&entry, 1, MillisecondsLeft(deadline)) != 1) {
+      return false;
+    }
+    char buffer[4096];
+    const ssize_t count = read(out_fd_, buffer, sizeof(buffer));
+    if (count <= 0) {
+      return false;
+    }
+    partial_.append(buffer, static_cast<size_t>(count));
+    for (size_t end; (end = partial_.find('\n')) != std::string::npos;) {
+      lines_.push_back(partial_.substr(0, end));
+      partial_.erase(0, end + 1);
+    }
+    return true;
+  }
+
+  pid_t pid_{-1};
+  int out_fd_{-1};
+  int pidfd_{-1};
+  std::optional<int> exit_status_;
+  std::string partial_;
+  std::vector<std::string> lines_;
+  size_t next_{0};
+};
+
+bool IsHandlerLine(const std::string& text) {
+  return text.rfind("[ERROR] FlowEventHandler:", 0) == 0;
+}
+
+/// Waits for the next duration line and checks its label; returns the duration.
+/// The lines before it are appended to `before`.
+uint64_t NextDuration(ScenarioNode& node, const std::string& label,
+                      std::vector<std::string>* before) {
+  static const std::regex duration(R"(^\[INFO\] --------Flow (.+) duration: (\d+) ms--------$)");
+  const auto line = node.WaitForLine(
+      [](const std::string& text) { return std::regex_match(text, duration); }, Deadline(), before);
+  std::smatch match;
+  if (!line || !std::regex_match(*line, match, duration)) {
+    ADD_FAILURE() << "no duration line for " << label;
+    return 0;
+  }
+  EXPECT_EQ(match[1].str(), label);
+  return std::stoull(match[2].str());
+}
+
+std::vector<std::string> HandlerLines(const std::vector<std::string>& lines) {
+  std::vector<std::string> found;
+  for (const auto& line : lines) {
+    if (IsHandlerLine(line)) {
+      found.push_back(line.substr(std::string("[ERROR] ").size()));
+    }
+  }
+  return found;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& text) {
+  return std::find(lines.begin(), lines.end(), text) != lines.end();
+}
+
+bool ExitedWith(const std::optional<int>& status, int code) {
+  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == code;
+}
+
+TEST(TraceScenarioNode, runs_the_six_passes_on_the_bundled_flows_then_spins_until_sigint) {
+  InstallPrefix prefix;
+  prefix.AddPackage(ReadFile(KESTRUNE_TEST_SOURCE_DIR "/config/test_flow.yaml"));
+  ScenarioNode node(prefix.path());
+
+  ASSERT_TRUE(node.WaitForText("[INFO] flow config: " + prefix.ConfigPath().string(), Deadline()));
+
+  // What each pass shows with the bundled flows: the flow handler's lines and the
+  // verdict event, which the check logs after calling the handler.
+  using Lines = std::vector<std::string>;
+  struct Pass {
+    std::string label;
+    uint64_t min_duration_ms;
+    Lines handler;
+    std::string verdict;
+  };
+  const Pass passes[] = {
+      {"'grab_place_task'",
+       1200,
+       {"FlowEventHandler: Flow 'grab_place_task' failed, status: 1",
+        "FlowEventHandler: failure point 'place_pos_reached', index: 4",
+        "FlowEventHandler:  desired point 'place_pos_reached', event_id '1105'"},
+       "[INFO] ROS2 topic pub: 'Status Failed, point place_pos_reached failed in flow "
+       "grab_place_task'"},
+      {"'grab_place_task'",
+       900,
+       {"FlowEventHandler: Flow 'grab_place_task' missing point, status: 4",
+        "FlowEventHandler:  desired point 'gripper_closed', event_id '1104'"},
+       "[INFO] Publish Ros2 diag event, status: 1, id: 1100, msg: Status Failed, point "
+       "gripper_closed missing in flow grab_place_task"},
+      {"'grab_place_task'",
+       1300,
+       {"FlowEventHandler: Flow 'grab_place_task' duplicated point, status: 3",
+        "FlowEventHandler: failure point 'target_pos_reached', index: 3",
+        "FlowEventHandler:  desired point 'gripper_closed', event_id '1104'"},
+       "[INFO] Publish Ros2 diag event, status: 1, id: 1100, msg: Status Failed, point "
+       "target_pos_reached duplicated in flow grab_place_task"},
+      {"grab_place_task",
+       1100,
+       {"FlowEventHandler: Flow 'grab_place_task' success, status: 0"},
+       "[INFO] ROS2 topic pub: 'Succeed flow: grab_place_task'"},
+      {"'toilet' 1st",
+       1000,
+       {"FlowEventHandler: Flow 'toilet' success, status: 0"},
+       "[INFO] ROS2 topic pub: 'Succeed flow: toilet'"},
+      {"'toilet' 2nd",
+       1000,
+       {"FlowEventHandler: Flow 'toilet' invalid point, status: 2",
+        "FlowEventHandler: failure point 'updatemap', index: 4"},
+       "[INFO] ROS2 topic pub: 'Status Failed, point updatemap invalid in flow toilet'"},
+  };
+
+  // segments[k] holds the lines between duration lines k-1 and k, and segments[6]
+  // those after the last one up to the last verdict.
+  std::vector<Lines> segments(7);
+  for (size_t k = 0; k < 6; ++k) {
+    EXPECT_GE(NextDuration(node, passes[k].label, &segments[k]), passes[k].min_duration_ms)
+        << "pass " << k + 1;
+  }
+  ASSERT_TRUE(node.WaitForLine([&](const std::string& text) { return text == passes[5].verdict; },
+                               Deadline(), &segments[6]));
+
+  // Passes 1 to 3 check before their duration line, passes 4 to 6 after it.
+  for (size_t k = 0; k < 6; ++k) {
+    SCOPED_TRACE("pass " + std::to_string(k + 1));
+    const Lines& segment = segments[k < 3 ? k : k + 1];
+    EXPECT_EQ(HandlerLines(segment), passes[k].handler);
+    if (k < 5) {  // the last verdict ended segments[6]
+      EXPECT_TRUE(Contains(segment, passes[k].verdict));
+    }
+  }
+  EXPECT_EQ(HandlerLines(segments[3]), Lines{});
+  EXPECT_FALSE(Contains(segments[3], "[INFO] Check flow: grab_place_task"));
+  EXPECT_TRUE(Contains(segments[4], "[INFO] Check flow: grab_place_task"));
+
+  // Spinning: the heartbeat goes on, each beat publishing its event.
+  ASSERT_TRUE(node.WaitForText("[INFO] ROS2 topic pub: 'Status OK: heartbeat'", Deadline(5)));
+  ASSERT_TRUE(node.WaitForText("[INFO] heartbeat...", Deadline(5)));
+  EXPECT_TRUE(node.Running());
+
+  node.Signal(SIGINT);
+  EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline(10)), 0));
+}
+
+TEST(TraceScenarioNode, without_the_toilet_flow_logs_zero_durations_and_stops_on_sigterm) {
+  InstallPrefix prefix;
+  prefix.AddPackage(R"(
+workflows:
+  - flow_id: grab_place_task
+    flow_points: [{point_id: home_pos_reached}]
+  - flow_id: heartbeat
+    duration_ms: 200
+)");
+  ScenarioNode node(prefix.path());
+
+  const auto deadline = Deadline(60);
+  ASSERT_TRUE(
+      node.WaitForText("[INFO] --------Flow 'toilet' 1st duration: 0 ms--------", deadline));
+  ASSERT_TRUE(
+      node.WaitForText("[INFO] --------Flow 'toilet' 2nd duration: 0 ms--------", deadline));
+  ASSERT_TRUE(node.WaitForText("[INFO] heartbeat...", Deadline(5)));
+  EXPECT_TRUE(node.Running());
+
+  node.Signal(SIGTERM);
+  EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline(10)), 0));
+}
+
+TEST(TraceScenarioNode, without_the_package_share_directory_fails_with_a_clear_error) {
+  InstallPrefix empty_prefix;
+  for (const std::string& ament_prefix_path : {empty_prefix.path(), std::string()}) {
+    SCOPED_TRACE("AMENT_PREFIX_PATH=" + ament_prefix_path);
+    ScenarioNode node(ament_prefix_path);
+    const std::string error =
+        "[ERROR] Share directory of package 'kestrune_diagnostic_trace' not found";
+    EXPECT_TRUE(node.WaitForLine([&](const std::string& text) { return text.rfind(error, 0) == 0; },
+                                 Deadline()));
+    EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline()), 1));
+  }
+}
+
+}  // namespace
