@@ -58,6 +58,8 @@ TEST(FlowTraceApi, before_any_init_every_flow_is_unknown) {
 
 TEST(FlowTraceApi, free_init_gives_no_flow_a_publisher_and_drops_the_node) {
   TempFile file(kFlows);
+  const char* argv[] = {"test_flow_trace_api"};
+  rclcpp::init(1, argv);
   auto node = std::make_shared<rclcpp::Node>("flow_trace_api_test");
   FlowTrace* engine = FlowTrace::GetInstance();
   engine->Init(file.path(), node);
@@ -70,6 +72,8 @@ TEST(FlowTraceApi, free_init_gives_no_flow_a_publisher_and_drops_the_node) {
     EXPECT_FALSE(engine->GetTraceFlowCfg(flow_id)->publisher) << flow_id;
   }
   EXPECT_EQ(node.use_count(), 1);
+  node.reset();
+  rclcpp::shutdown();
 }
 
 TEST(FlowTraceApi, free_init_sends_events_only_to_an_earlier_publish_callback) {
