@@ -42,3 +42,12 @@ kestrune_add_test(test_trace_scenario_node)
 add_dependencies(test_trace_scenario_node trace_scenario_node)
 target_compile_definitions(test_trace_scenario_node PRIVATE
   KESTRUNE_SCENARIO_NODE="$<TARGET_FILE:trace_scenario_node>")
+
+# A user's project built against the install space: the exported target must
+# bring every include path and dependency. Needs the package installed first.
+add_test(NAME test_downstream_package COMMAND ${CMAKE_COMMAND}
+  -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}/test/downstream
+  -DBINARY_DIR=${CMAKE_CURRENT_BINARY_DIR}/downstream
+  "-DCXX_FLAGS=${CMAKE_CXX_FLAGS}"
+  -P ${CMAKE_CURRENT_SOURCE_DIR}/test/downstream/build_and_run.cmake)
+set_tests_properties(test_downstream_package PROPERTIES TIMEOUT 300)
