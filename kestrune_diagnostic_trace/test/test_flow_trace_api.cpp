@@ -8,6 +8,7 @@
 
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 #include <kestrune_diagnostic_trace/flow_trace_api.hpp>
+#include <rclcpp/rclcpp.hpp>
 
 #include "support/captured_log.hpp"
 #include "support/temp_file.hpp"
