@@ -1,5 +1,7 @@
-# GoogleTest suites over a test message shaped like the flow tracer's event. Tests start a peer program for the other process.
+# GoogleTest suites and the publish benchmark, over a test message shaped like
+# the flow tracer's event. Tests start a peer program for the other process.
 find_package(ament_cmake_gtest REQUIRED)
+find_package(benchmark QUIET)
 
 set(TEST_MSG_DIR ${CMAKE_CURRENT_SOURCE_DIR}/test/msg)
 rclcpp_standalone_idl_sources(TEST_MSG_DDS_SOURCES ${TEST_MSG_DIR}
@@ -29,3 +31,9 @@ rclcpp_standalone_add_test(test_domain_settings)
 rclcpp_standalone_add_test(test_expand_topic_or_service_name)
 rclcpp_standalone_add_test(test_rclcpp_standalone)
 
+# Built with the tests, never run by them: timings on a shared machine are no verdict.
+if(benchmark_FOUND)
+  add_executable(benchmark_publish benchmark/benchmark_publish.cpp)
+  target_link_libraries(benchmark_publish rclcpp_standalone_test_msgs benchmark::benchmark)
+  rclcpp_standalone_warnings(benchmark_publish)
+endif()
