@@ -25,3 +25,6 @@ function(kestrune_add_test name)
 endfunction()
 
 kestrune_add_test(test_trace_config)
+if(KESTRUNE_STANDALONE)
+  kestrune_add_test(test_diag_echo)
+endif()
