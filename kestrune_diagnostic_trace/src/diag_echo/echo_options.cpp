@@ -30,7 +30,10 @@ EchoOptions EchoOptions::parse(int argc, const char* const* argv) {
       }
       const std::string value = argv[++i];
       if (argument == "--domain") {
-        // rclcpp::init checks it as it checks ROS_DOMAIN_ID.
+        // Only the form here; rclcpp::init checks the range as it checks ROS_DOMAIN_ID.
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) {
+          throw std::invalid_argument("--domain needs a domain id, not '" + value + "'");
+        }
         options.domain = value;
       } else {
         options.count = parse_count(value);
