@@ -1,6 +1,10 @@
 #include "rclcpp/detail/context.hpp"
 
-#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+#include <utility>
+
+#include "domain_settings.hpp"
 
 namespace rclcpp {
 namespace detail {
@@ -10,8 +14,18 @@ Context& Context::instance() {
   return context;
 }
 
+Context::~Context() {
+  shutdown();
+}
+
 void Context::init() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (running_) {
+    return;
+  }
+  const auto settings = DomainSettings::from_environment();
+  domain_id_ = settings.domain_id;
+  localhost_only_ = settings.localhost_only;
   running_ = true;
 }
 
@@ -21,6 +35,7 @@ bool Context::ok() const {
 }
 
 bool Context::shutdown() {
+  std::shared_ptr<DdsParticipant> participant;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!running_) {
@@ -28,49 +43,47 @@ bool Context::shutdown() {
     }
     running_ = false;
     ++work_generation_;
+    participant = std::move(participant_);
   }
   work_cv_.notify_all();
+  // Outside the lock: closing waits for Cyclone's listeners, which notify under it.
+  if (participant) {
+    participant->close();
+  }
   return true;
 }
 
-void Context::add_subscription(const std::shared_ptr<SubscriptionBase>& subscription) {
+std::shared_ptr<DdsParticipant> Context::participant() {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto& list = subscriptions_[subscription->topic_name()];
-  list.erase(
-      std::remove_if(list.begin(), list.end(), [](const auto& weak) { return weak.expired(); }),
-      list.end());
-  list.push_back(subscription);
+  if (!running_) {
+    throw std::runtime_error(
+        "the context is not valid: rclcpp::init() was not called or rclcpp::shutdown() was");
+  }
+  if (!participant_) {
+    DomainSettings settings{domain_id_, localhost_only_};
+    const char* uri = std::getenv("CYCLONEDDS_URI");
+    participant_ = std::make_shared<DdsParticipant>(
+        domain_id_, settings.cyclone_config(uri == nullptr ? "" : uri), [this] { notify_work(); });
+  }
+  return participant_;
 }
 
-void Context::publish(const std::string& topic, std::type_index type, const void* message) {
-  std::vector<std::shared_ptr<SubscriptionBase>> receivers;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = subscriptions_.find(topic);
-    if (it == subscriptions_.end()) {
-      return;
-    }
-    for (const auto& weak : it->second) {
-      if (auto subscription = weak.lock()) {
-        receivers.push_back(std::move(subscription));
-      }
-    }
-  }
-  // Delivery copies the message; do it outside the table lock.
-  for (const auto& subscription : receivers) {
-    subscription->deliver(message, type);
-  }
+uint64_t Context::work_generation() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return work_generation_;
+}
+
+void Context::wait_for_work(uint64_t seen) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  work_cv_.wait(lock, [&] { return work_generation_ != seen || !running_; });
+}
+
+void Context::notify_work() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++work_generation_;
   }
   work_cv_.notify_all();
-}
-
-void Context::wait_for_work(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const uint64_t seen = work_generation_;
-  work_cv_.wait_for(lock, timeout, [&] { return work_generation_ != seen || !running_; });
 }
 
 }  // namespace detail

@@ -1,15 +1,15 @@
 #include "rclcpp/executors.hpp"
 
-#include <chrono>
+#include "rclcpp/detail/context.hpp"
 
 namespace rclcpp {
 
 void spin(std::shared_ptr<Node> node_ptr) {
   auto& context = detail::Context::instance();
   while (context.ok()) {
+    const uint64_t seen = context.work_generation();
     node_ptr->execute_ready();
-    // The timeout only bounds a missed wake-up; publications and shutdown notify.
-    context.wait_for_work(std::chrono::milliseconds(100));
+    context.wait_for_work(seen);
   }
 }
 

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
+#include "rclcpp/detail/context.hpp"
+
 namespace rclcpp {
 
-Node::Node(const std::string& node_name) : name_(node_name) {}
+Node::Node(const std::string& node_name)
+    : name_(node_name), participant_(detail::Context::instance().participant()) {}
 
 size_t Node::execute_ready() {
   std::vector<std::shared_ptr<detail::SubscriptionBase>> live;
@@ -21,18 +24,9 @@ size_t Node::execute_ready() {
   }
   size_t executed = 0;
   for (const auto& subscription : live) {
-    while (subscription->execute_one()) {
-      ++executed;
-    }
+    executed += subscription->execute_ready();
   }
   return executed;
-}
-
-std::string Node::resolve_topic_name(const std::string& topic_name) {
-  if (!topic_name.empty() && topic_name.front() == '/') {
-    return topic_name;
-  }
-  return "/" + topic_name;
 }
 
 }  // namespace rclcpp

@@ -7,7 +7,7 @@
 
 namespace rclcpp {
 
-/// Runs the node's ready callbacks until shutdown.
+/// Runs the node's callbacks as messages arrive until shutdown, sleeping in between.
 void spin(std::shared_ptr<Node> node_ptr);
 
 /// Runs the callbacks that are ready now, then returns.

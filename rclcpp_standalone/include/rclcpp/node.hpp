@@ -8,22 +8,27 @@
 #include <utility>
 #include <vector>
 
-#include "rclcpp/detail/context.hpp"
+#include "rclcpp/detail/dds_participant.hpp"
 #include "rclcpp/detail/subscription_base.hpp"
+#include "rclcpp/exceptions.hpp"
+#include "rclcpp/expand_topic_or_service_name.hpp"
 #include "rclcpp/publisher.hpp"
 #include "rclcpp/qos.hpp"
 #include "rclcpp/subscription.hpp"
 
 namespace rclcpp {
 
-/// A named participant that creates publishers and subscriptions.
+/// A named node in the root namespace that creates publishers and subscriptions.
 ///
-/// The node keeps only weak references to its subscriptions: as in rclcpp, a
-/// subscription lives as long as the caller holds the returned pointer.
+/// All nodes of a process share one DDS participant, created with the first
+/// node after init(). The node keeps only weak references to its subscriptions:
+/// as in rclcpp, a subscription lives as long as the caller holds the returned pointer.
 class Node : public std::enable_shared_from_this<Node> {
  public:
   using SharedPtr = std::shared_ptr<Node>;
 
+  /// Throws std::runtime_error before init() or after shutdown(), or when DDS
+  /// refuses the domain configuration.
   explicit Node(const std::string& node_name);
 
   Node(const Node&) = delete;
@@ -31,28 +36,29 @@ class Node : public std::enable_shared_from_this<Node> {
 
   const char* get_name() const { return name_.c_str(); }
 
+  /// Throws exceptions::InvalidTopicNameError for a name ROS 2 refuses, and
+  /// std::runtime_error after shutdown() or when DDS refuses the writer.
   template <typename MessageT>
   std::shared_ptr<Publisher<MessageT>> create_publisher(const std::string& topic_name,
                                                         const QoS& qos) {
-    return std::make_shared<Publisher<MessageT>>(resolve_topic_name(topic_name), qos);
+    return std::make_shared<Publisher<MessageT>>(participant_, expand_topic_name(topic_name), qos);
   }
 
-  /// The callback takes `const MessageT&`, `std::shared_ptr<const MessageT>` or
-  /// `std::shared_ptr<MessageT>`, as rclcpp accepts.
+  /// Throws as create_publisher does. The callback takes `const MessageT&`,
+  /// `std::shared_ptr<const MessageT>` or `std::shared_ptr<MessageT>`, as rclcpp accepts.
   template <typename MessageT, typename CallbackT>
   std::shared_ptr<Subscription<MessageT>> create_subscription(const std::string& topic_name,
                                                               const QoS& qos,
                                                               CallbackT&& callback) {
     auto subscription = std::make_shared<Subscription<MessageT>>(
-        resolve_topic_name(topic_name), qos,
+        participant_, expand_topic_name(topic_name), qos,
         adapt_callback<MessageT>(std::forward<CallbackT>(callback)));
-    detail::Context::instance().add_subscription(subscription);
     std::lock_guard<std::mutex> lock(mutex_);
     subscriptions_.push_back(subscription);
     return subscription;
   }
 
-  /// Runs the callbacks of every message queued for this node's subscriptions;
+  /// Runs the callbacks of every message received by this node's subscriptions;
   /// returns how many ran. Used by the executor functions.
   size_t execute_ready();
 
@@ -76,9 +82,12 @@ class Node : public std::enable_shared_from_this<Node> {
   }
 
   /// "diag" and "/diag" both name the topic "/diag" for a node in the root namespace.
-  static std::string resolve_topic_name(const std::string& topic_name);
+  std::string expand_topic_name(const std::string& topic_name) const {
+    return expand_topic_or_service_name(topic_name, name_, "/");
+  }
 
   std::string name_;
+  std::shared_ptr<detail::DdsParticipant> participant_;
   std::mutex mutex_;
   std::vector<std::weak_ptr<detail::SubscriptionBase>> subscriptions_;
 };

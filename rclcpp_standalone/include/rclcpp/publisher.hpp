@@ -1,38 +1,60 @@
 #ifndef RCLCPP__PUBLISHER_HPP_
 #define RCLCPP__PUBLISHER_HPP_
 
-#include <memory>
-#include <string>
-#include <typeindex>
+#include <dds/dds.h>
 
-#include "rclcpp/detail/context.hpp"
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "rclcpp/detail/dds_endpoint.hpp"
+#include "rclcpp/detail/dds_participant.hpp"
+#include "rclcpp/detail/dds_type_support.hpp"
 #include "rclcpp/qos.hpp"
 
 namespace rclcpp {
 
-/// Publishes messages of type MessageT on one topic.
+/// Publishes messages of type MessageT on one topic through a DDS writer.
 ///
-/// publish() is thread-safe; after shutdown it drops the message, as rclcpp does.
+/// Created by Node::create_publisher. publish() is thread-safe; after shutdown
+/// it drops the message silently, as rclcpp does.
 template <typename MessageT>
 class Publisher {
  public:
   using SharedPtr = std::shared_ptr<Publisher<MessageT>>;
 
-  Publisher(std::string topic_name, const QoS& qos)
-      : topic_name_(std::move(topic_name)), qos_(qos) {}
+  /// `topic_name` is fully qualified. Throws std::runtime_error when DDS refuses the writer.
+  Publisher(std::shared_ptr<detail::DdsParticipant> participant, std::string topic_name,
+            const QoS& qos)
+      : topic_name_(std::move(topic_name)),
+        endpoint_(std::move(participant), detail::DdsEndpoint::Kind::kWriter, topic_name_,
+                  Support::descriptor(), qos) {}
 
+  /// Throws std::runtime_error when DDS fails to write.
   void publish(const MessageT& msg) {
-    auto& context = detail::Context::instance();
-    if (context.ok()) {
-      context.publish(topic_name_, std::type_index(typeid(MessageT)), &msg);
+    typename Support::DdsType sample{};
+    Support::to_dds(msg, sample);
+    const auto guard = endpoint_.guard();
+    if (!guard) {
+      return;
+    }
+    const dds_return_t ret = dds_write(endpoint_.entity(), &sample);
+    if (ret != DDS_RETCODE_OK) {
+      throw std::runtime_error("failed to publish message on '" + topic_name_ +
+                               "': " + dds_strretcode(ret));
     }
   }
 
   const char* get_topic_name() const { return topic_name_.c_str(); }
 
+  /// Subscriptions currently matched, in this process or elsewhere.
+  size_t get_subscription_count() const { return endpoint_.matched_count(); }
+
  private:
+  using Support = detail::DdsTypeSupport<MessageT>;
+
   std::string topic_name_;
-  QoS qos_;
+  detail::DdsEndpoint endpoint_;
 };
 
 }  // namespace rclcpp

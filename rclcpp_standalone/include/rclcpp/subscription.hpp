@@ -1,66 +1,99 @@
 #ifndef RCLCPP__SUBSCRIPTION_HPP_
 #define RCLCPP__SUBSCRIPTION_HPP_
 
-#include <deque>
+#include <dds/dds.h>
+
+#include <array>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <type_traits>
-#include <typeindex>
 #include <utility>
+#include <vector>
 
+#include "rclcpp/detail/dds_endpoint.hpp"
+#include "rclcpp/detail/dds_participant.hpp"
+#include "rclcpp/detail/dds_type_support.hpp"
 #include "rclcpp/detail/subscription_base.hpp"
 #include "rclcpp/qos.hpp"
 
 namespace rclcpp {
 
-/// Receives messages of type MessageT on one topic; its callback runs in spin()/spin_some().
+/// Receives messages of type MessageT through a DDS reader; its callback runs in
+/// spin()/spin_some() of the node that created it.
+///
+/// The reader's keep-last history is the queue: samples not yet taken give way
+/// to newer ones beyond the QoS depth.
 template <typename MessageT>
 class Subscription : public detail::SubscriptionBase {
  public:
   using SharedPtr = std::shared_ptr<Subscription<MessageT>>;
   using Callback = std::function<void(std::shared_ptr<const MessageT>)>;
 
-  Subscription(std::string topic_name, const QoS& qos, Callback callback)
-      : topic_name_(std::move(topic_name)), depth_(qos.depth()), callback_(std::move(callback)) {}
+  /// `topic_name` is fully qualified. Throws std::runtime_error when DDS refuses the reader.
+  Subscription(std::shared_ptr<detail::DdsParticipant> participant, std::string topic_name,
+               const QoS& qos, Callback callback)
+      : topic_name_(std::move(topic_name)),
+        callback_(std::move(callback)),
+        endpoint_(std::move(participant), detail::DdsEndpoint::Kind::kReader, topic_name_,
+                  Support::descriptor(), qos) {}
 
-  void deliver(const void* message, std::type_index type) override {
-    if (type != std::type_index(typeid(MessageT))) {
-      return;
+  size_t execute_ready() override {
+    // Callbacks run without the participant guard, so they may publish or shut down.
+    const auto messages = take_all();
+    for (const auto& message : messages) {
+      callback_(message);
     }
-    auto copy = std::make_shared<const MessageT>(*static_cast<const MessageT*>(message));
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(std::move(copy));
-    // Keep-last history: the oldest samples give way.
-    while (depth_ > 0 && queue_.size() > depth_) {
-      queue_.pop_front();
-    }
+    return messages.size();
   }
 
-  bool execute_one() override {
-    std::shared_ptr<const MessageT> message;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (queue_.empty()) {
-        return false;
-      }
-      message = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    callback_(std::move(message));
-    return true;
-  }
-
-  const std::string& topic_name() const override { return topic_name_; }
   const char* get_topic_name() const { return topic_name_.c_str(); }
 
+  /// Publishers currently matched, in this process or elsewhere.
+  size_t get_publisher_count() const { return endpoint_.matched_count(); }
+
  private:
+  using Support = detail::DdsTypeSupport<MessageT>;
+  static constexpr size_t kTakeBatch = 16;
+
+  // Gives the samples Cyclone lent back, also when a conversion throws.
+  struct Loan {
+    dds_entity_t reader;
+    void** samples;
+    dds_return_t count;
+    ~Loan() {
+      if (count > 0) {
+        dds_return_loan(reader, samples, count);
+      }
+    }
+  };
+
+  std::vector<std::shared_ptr<const MessageT>> take_all() {
+    std::vector<std::shared_ptr<const MessageT>> messages;
+    const auto guard = endpoint_.guard();
+    if (!guard) {
+      return messages;
+    }
+    dds_return_t taken = 0;
+    do {
+      // A null first pointer asks Cyclone to lend its own buffers.
+      std::array<void*, kTakeBatch> samples{};
+      std::array<dds_sample_info_t, kTakeBatch> infos{};
+      taken = dds_take(endpoint_.entity(), samples.data(), infos.data(), kTakeBatch, kTakeBatch);
+      const Loan loan{endpoint_.entity(), samples.data(), taken};
+      for (dds_return_t i = 0; i < taken; ++i) {
+        if (infos[i].valid_data) {
+          auto message = std::make_shared<MessageT>();
+          Support::from_dds(*static_cast<const typename Support::DdsType*>(samples[i]), *message);
+          messages.push_back(std::move(message));
+        }
+      }
+    } while (taken == static_cast<dds_return_t>(kTakeBatch));
+    return messages;
+  }
+
   std::string topic_name_;
-  size_t depth_;
   Callback callback_;
-  std::mutex mutex_;
-  std::deque<std::shared_ptr<const MessageT>> queue_;
+  detail::DdsEndpoint endpoint_;
 };
 
 }  // namespace rclcpp

@@ -4,12 +4,15 @@
 namespace rclcpp {
 
 /// Starts the client and installs SIGINT/SIGTERM handling that shuts it down.
+/// Reads ROS_DOMAIN_ID and ROS_LOCALHOST_ONLY; throws std::runtime_error for an
+/// invalid ROS_DOMAIN_ID.
 void init(int argc, char const* const* argv);
 
 /// True from init() until shutdown.
 bool ok();
 
-/// Shuts the client down and wakes every spin(); false if it was not running.
+/// Shuts the client down and wakes every spin(); returns once what was published
+/// has been delivered (or Cyclone's writer linger ran out). False if it was not running.
 bool shutdown();
 
 }  // namespace rclcpp

@@ -18,4 +18,7 @@ struct Time {
 }  // namespace msg
 }  // namespace builtin_interfaces
 
+// After the struct: its DDS mapping needs the complete type.
+#include "builtin_interfaces/msg/detail/time__dds_type_support.hpp"
+
 #endif  // BUILTIN_INTERFACES__MSG__TIME_HPP_

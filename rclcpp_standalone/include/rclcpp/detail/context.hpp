@@ -1,52 +1,60 @@
 #ifndef RCLCPP__DETAIL__CONTEXT_HPP_
 #define RCLCPP__DETAIL__CONTEXT_HPP_
 
-#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
-#include <string>
-#include <typeindex>
-#include <unordered_map>
-#include <vector>
 
-#include "rclcpp/detail/subscription_base.hpp"
+#include "rclcpp/detail/dds_participant.hpp"
 
 namespace rclcpp {
 namespace detail {
 
-/// The process-wide client state: the shutdown flag, the wake-up of spinning
-/// threads and the table of subscriptions per topic.
+/// The process-wide client state: running or shut down, the DDS participant of
+/// the running session, and the wake-up of spinning threads.
 ///
-/// Thread-safe. Lives until static destruction; signal handling is installed by init().
+/// Thread-safe. Lives until static destruction, which shuts a still running
+/// context down so a process that never called shutdown() loses no sample either.
 class Context {
  public:
   static Context& instance();
 
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
+  ~Context();
 
+  /// Starts a session, reading the domain settings from the environment as rcl
+  /// does; does nothing while running. Throws std::runtime_error for an invalid
+  /// ROS_DOMAIN_ID, leaving the context shut down.
   void init();
   bool ok() const;
-  /// Ends the context and wakes every spinning thread; false if it was not running.
+
+  /// Ends the session: wakes every spinning thread, then deletes the participant,
+  /// which delivers what was published before returning. False if not running.
   bool shutdown();
 
-  void add_subscription(const std::shared_ptr<SubscriptionBase>& subscription);
+  /// The session's participant, created on first use with CYCLONEDDS_URI as it
+  /// is now. Throws std::runtime_error when not running or DDS refuses.
+  std::shared_ptr<DdsParticipant> participant();
 
-  /// Hands a message to every live subscription of the topic, then wakes spinners.
-  void publish(const std::string& topic, std::type_index type, const void* message);
-
-  /// Blocks until something is published, the context shuts down, or the timeout passes.
-  void wait_for_work(std::chrono::milliseconds timeout);
+  /// Counts data arrivals and shutdowns; read it before looking for work, then
+  /// wait_for_work() with it, so nothing arriving in between is missed.
+  uint64_t work_generation() const;
+  /// Blocks until the generation moves past `seen` or the context shuts down.
+  void wait_for_work(uint64_t seen);
 
  private:
   Context() = default;
+  void notify_work();
 
   mutable std::mutex mutex_;
   std::condition_variable work_cv_;
   bool running_{false};
+  uint32_t domain_id_{0};
+  bool localhost_only_{false};
   uint64_t work_generation_{0};
-  std::unordered_map<std::string, std::vector<std::weak_ptr<SubscriptionBase>>> subscriptions_;
+  std::shared_ptr<DdsParticipant> participant_;
 };
 
 }  // namespace detail

@@ -10,7 +10,8 @@
 namespace kestrune_protocol {
 namespace msg {
 
-/// The standalone counterpart of the type rosidl generates from msg/DiagnosticEvent.msg.
+/// The standalone counterpart of the type rosidl generates from msg/DiagnosticEvent.msg;
+/// it travels over DDS as kestrune_protocol::msg::dds_::DiagnosticEvent_.
 struct DiagnosticEvent {
   using SharedPtr = std::shared_ptr<DiagnosticEvent>;
   using ConstSharedPtr = std::shared_ptr<const DiagnosticEvent>;
@@ -30,5 +31,8 @@ struct DiagnosticEvent {
 
 }  // namespace msg
 }  // namespace kestrune_protocol
+
+// After the struct: its DDS mapping needs the complete type.
+#include "kestrune_protocol/msg/detail/diagnostic_event__dds_type_support.hpp"
 
 #endif  // KESTRUNE_PROTOCOL__MSG__DIAGNOSTIC_EVENT_HPP_
