@@ -1,6 +1,7 @@
 #include "rclcpp/node.hpp"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "rclcpp/detail/context.hpp"
 
@@ -8,6 +9,13 @@ namespace rclcpp {
 
 Node::Node(const std::string& node_name)
     : name_(node_name), participant_(detail::Context::instance().participant()) {}
+
+void Node::throw_if_shut_down(const char* endpoint, const std::string& topic_name) {
+  if (!detail::Context::instance().ok()) {
+    throw std::runtime_error(std::string("could not create ") + endpoint + " on '" + topic_name +
+                             "': the context is shut down");
+  }
+}
 
 size_t Node::execute_ready() {
   std::vector<std::shared_ptr<detail::SubscriptionBase>> live;

@@ -41,7 +41,9 @@ class Node : public std::enable_shared_from_this<Node> {
   template <typename MessageT>
   std::shared_ptr<Publisher<MessageT>> create_publisher(const std::string& topic_name,
                                                         const QoS& qos) {
-    return std::make_shared<Publisher<MessageT>>(participant_, expand_topic_name(topic_name), qos);
+    std::string expanded = expand_topic_name(topic_name);
+    throw_if_shut_down("publisher", expanded);
+    return std::make_shared<Publisher<MessageT>>(participant_, std::move(expanded), qos);
   }
 
   /// Throws as create_publisher does. The callback takes `const MessageT&`,
@@ -50,8 +52,10 @@ class Node : public std::enable_shared_from_this<Node> {
   std::shared_ptr<Subscription<MessageT>> create_subscription(const std::string& topic_name,
                                                               const QoS& qos,
                                                               CallbackT&& callback) {
+    std::string expanded = expand_topic_name(topic_name);
+    throw_if_shut_down("subscription", expanded);
     auto subscription = std::make_shared<Subscription<MessageT>>(
-        participant_, expand_topic_name(topic_name), qos,
+        participant_, std::move(expanded), qos,
         adapt_callback<MessageT>(std::forward<CallbackT>(callback)));
     std::lock_guard<std::mutex> lock(mutex_);
     subscriptions_.push_back(subscription);
@@ -85,6 +89,10 @@ class Node : public std::enable_shared_from_this<Node> {
   std::string expand_topic_name(const std::string& topic_name) const {
     return expand_topic_or_service_name(topic_name, name_, "/");
   }
+
+  /// The participant is closed only after the context stops running, so the
+  /// context is asked first: nothing is created once ok() is false.
+  static void throw_if_shut_down(const char* endpoint, const std::string& topic_name);
 
   std::string name_;
   std::shared_ptr<detail::DdsParticipant> participant_;
