@@ -4,6 +4,8 @@
 #   standalone   the standalone rclcpp layer over Cyclone DDS, -Werror
 #   asan         the same with AddressSanitizer and UndefinedBehaviorSanitizer
 #   ros          over ROS 2 Humble, when /opt/ros/humble/setup.bash exists
+# With both standalone and ros, the ROS 2 build's events must also reach the
+# standalone build's diag_echo (tools/interop_check.sh).
 # Usage: tools/build_and_test.sh [standalone|asan|ros ...]   (default: all that apply)
 # Ends with the line "N passed, M failed" over all suites; exits non-zero on any failure.
 set -euo pipefail
@@ -97,6 +99,17 @@ run_mode() {
 for mode in "${modes[@]}"; do
   run_mode "${mode}"
 done
+
+# With both builds at hand, check the wire between them: the ROS 2 build's events
+# must reach the standalone build's diag_echo.
+if [[ " ${modes[*]} " == *" standalone "* && " ${modes[*]} " == *" ros "* ]]; then
+  echo "=== interop: ROS 2 node -> standalone diag_echo ==="
+  if "${repo}/tools/interop_check.sh"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); status=1
+  fi
+fi
 
 echo "${passed} passed, ${failed} failed"
 exit "${status}"

@@ -379,6 +379,25 @@ workflows:
   EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline(10)), 0));
 }
 
+TEST(TraceScenarioNode, a_signal_during_the_passes_ends_it_with_status_0_after_the_script) {
+  InstallPrefix prefix;
+  prefix.AddPackage(R"(
+workflows:
+  - flow_id: grab_place_task
+    diag_topic: scenario_signal_test
+    flow_points: [{point_id: home_pos_reached, event_id: 1, on_success: true}]
+)");
+  ScenarioNode node(prefix.path());
+  ASSERT_TRUE(node.WaitForLine(
+      [](const std::string& text) {
+        return text.rfind("[INFO] --------Flow 'grab_place_task' duration: ", 0) == 0;
+      },
+      Deadline()));
+  // ROS 2 is shut down while the script still publishes and before spin() starts.
+  node.Signal(SIGINT);
+  EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline(30)), 0));
+}
+
 TEST(TraceScenarioNode, without_the_package_share_directory_fails_with_a_clear_error) {
   InstallPrefix empty_prefix;
   for (const std::string& ament_prefix_path : {empty_prefix.path(), std::string()}) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -168,7 +169,15 @@ int main(int argc, char** argv) {
   }
 
   // The heartbeat and the diagnostic publishers stay up until ROS 2 shuts down.
-  rclcpp::spin(node);
+  // A signal during the passes has already shut ROS 2 down; rclcpp's executor
+  // then refuses to start, which is the end we were waiting for anyway.
+  try {
+    rclcpp::spin(node);
+  } catch (const std::runtime_error&) {
+    if (rclcpp::ok()) {
+      throw;
+    }
+  }
   rclcpp::shutdown();
   return EXIT_SUCCESS;
 }
