@@ -65,4 +65,5 @@ set_tests_properties(test_downstream_package PROPERTIES TIMEOUT 300)
 
 if(KESTRUNE_STANDALONE)
   kestrune_add_test(test_diag_echo)
+  add_dependencies(test_trace_scenario_node diag_echo)
 endif()

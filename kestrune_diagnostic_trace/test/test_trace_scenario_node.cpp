@@ -22,6 +22,10 @@
 #include <string>
 #include <vector>
 
+#include <kestrune_diagnostic_trace/build_mode.hpp>
+
+#include "support/child_process.hpp"
+
 extern char** environ;
 
 namespace {
@@ -396,6 +400,31 @@ workflows:
   // ROS 2 is shut down while the script still publishes and before spin() starts.
   node.Signal(SIGINT);
   EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline(30)), 0));
+}
+
+TEST(TraceScenarioNode, its_events_reach_the_echo_tool_on_the_configured_topics) {
+#ifndef KESTRUNE_STANDALONE
+  GTEST_SKIP() << "diag_echo belongs to the standalone build; with ROS 2 use ros2 topic echo";
+#else
+  InstallPrefix prefix;
+  prefix.AddPackage(ReadFile(KESTRUNE_TEST_SOURCE_DIR "/config/test_flow.yaml"));
+  const std::string echo = KESTRUNE_TEST_BINARY_DIR "/diag_echo";
+  // Listening before the program starts: its events are not kept for late subscribers.
+  kestrune_test::ChildProcess heartbeat({echo, "/kestrune/diag/heartbeat", "--count", "2"});
+  kestrune_test::ChildProcess toilet({echo, "/kestrune/diag/toilet", "--count", "1"});
+  ScenarioNode node(prefix.path());
+
+  ASSERT_EQ(heartbeat.wait_for_exit(std::chrono::seconds(20)), 0) << heartbeat.output();
+  EXPECT_NE(heartbeat.output().find("source_id: 'heartbeat'\nid: 1001\nstatus: 0\n"
+                                    "msg: 'Status OK: heartbeat'\n---\n"),
+            std::string::npos)
+      << heartbeat.output();
+  ASSERT_EQ(toilet.wait_for_exit(std::chrono::seconds(30)), 0) << toilet.output();
+  EXPECT_NE(toilet.output().find("source_id: 'toilet'\n"), std::string::npos) << toilet.output();
+
+  node.Signal(SIGINT);
+  EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline(30)), 0));
+#endif
 }
 
 TEST(TraceScenarioNode, without_the_package_share_directory_fails_with_a_clear_error) {
