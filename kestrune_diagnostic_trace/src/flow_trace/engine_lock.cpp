@@ -7,8 +7,10 @@ namespace trace {
 namespace detail {
 
 namespace {
-// There is one engine per process, so one flag per thread is enough.
-thread_local bool t_engine_locked = false;
+// There is one engine per process, so one flag per thread is enough. Every
+// Trace reads and writes it; the initial-exec model makes that a plain
+// thread-relative load instead of a call into the dynamic loader.
+[[gnu::tls_model("initial-exec")]] thread_local bool t_engine_locked = false;
 }  // namespace
 
 EngineLock::EngineLock(std::mutex& mutex, const char* operation) : lock_(mutex, std::defer_lock) {
