@@ -1,4 +1,5 @@
 // Recording points into flow queues, resetting and reading them.
+#include <string_view>
 #include <utility>
 
 #include "engine_lock.hpp"
@@ -42,7 +43,8 @@ void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, b
 }
 
 void FlowTrace::ResetFlow(const std::string& flow_id) {
-  if (flow_id == "heartbeat") {
+  // Compared as a view: its length decides at once for almost every flow id.
+  if (std::string_view(flow_id) == "heartbeat") {
     KLOG_WARN("Can't reset {} flow", flow_id);
     return;
   }
