@@ -93,7 +93,8 @@ else
   client="the standalone rclcpp layer, in-process transport"
 fi
 commit="$(git -C "${repo}" rev-parse --short HEAD)"
-git -C "${repo}" diff --quiet HEAD -- || commit="${commit} with uncommitted changes"
+git -C "${repo}" diff --quiet HEAD -- . ':!kestrune_diagnostic_trace/docs/benchmarks.md' ||
+  commit="${commit} with uncommitted changes"
 
 python3 "${repo}/kestrune_diagnostic_trace/benchmark/make_table.py" \
   --suppressed "${results}/suppressed.json" --devnull "${results}/devnull.json" \
