@@ -10,7 +10,7 @@ packages=(
   ament-cmake ament-cmake-googletest python3-ament-package libament-index-cpp-dev
   libspdlog-dev libfmt-dev libyaml-cpp-dev libsystemd-dev
   cyclonedds-dev cyclonedds-tools
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev liblttng-ust-dev valgrind
   util-linux
 )
 

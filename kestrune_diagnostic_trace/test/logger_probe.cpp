@@ -3,8 +3,8 @@
 //
 // Arguments, run in order: <kind>:<count>, where kind is debug, info, warn or error
 // (lines "<kind> <n>" logged in main), lambda (info lines "lambda <n>" logged inside a
-// lambda), threads (four threads each logging <count> lambda lines) or multiline
-// (info lines "multi\nline <n>").
+// lambda), threads (four threads each logging <count> lambda lines), multiline
+// (info lines "multi\nline <n>") or long (one info line of <count> letters x).
 #include <cstdlib>
 #include <iostream>
 #include <set>
@@ -15,8 +15,8 @@
 #include <kestrune_diagnostic_trace/logger.hpp>
 
 int main(int argc, char** argv) {
-  static const std::set<std::string> kKinds = {"debug",  "info",    "warn",     "error",
-                                               "lambda", "threads", "multiline"};
+  static const std::set<std::string> kKinds = {"debug",  "info",    "warn",      "error",
+                                               "lambda", "threads", "multiline", "long"};
   const auto from_lambda = [](int n) { KLOG_INFO("lambda {}", n); };
   for (int i = 1; i < argc; ++i) {
     const std::string arg(argv[i]);
@@ -39,6 +39,10 @@ int main(int argc, char** argv) {
       for (std::thread& thread : threads) {
         thread.join();
       }
+      continue;
+    }
+    if (kind == "long") {
+      KLOG_INFO("{}", std::string(static_cast<size_t>(count), 'x'));
       continue;
     }
     for (int n = 1; n <= count; ++n) {

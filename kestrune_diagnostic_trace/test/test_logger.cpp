@@ -436,6 +436,13 @@ TEST(Logger, line_numbers_run_from_1_to_127_then_wrap_to_0) {
   EXPECT_EQ(lines[256], "  1 [INFO] info 257");
 }
 
+TEST(Logger, line_longer_than_any_inline_buffer_is_written_whole) {
+  const ProbeRun run = RunProbe(kAllValid, {"long:5000", "info:1"});
+  ASSERT_EQ(run.error, "");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.out, "  1 [INFO] " + std::string(5000, 'x') + "\n  2 [INFO] info 1\n");
+}
+
 TEST(Logger, concurrent_lines_stay_whole_and_each_takes_its_own_number) {
   const ProbeRun run = RunProbe(kAllValid, {"threads:1024"});
   ASSERT_EQ(run.error, "");

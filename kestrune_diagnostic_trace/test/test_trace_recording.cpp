@@ -15,7 +15,9 @@
 namespace {
 
 using kestrune::trace::FlowTrace;
+using kestrune::trace::TraceFlowCfg;
 using kestrune::trace::TracePoint;
+using kestrune::trace::TracePointCfg;
 using kestrune_test::CapturedLog;
 using kestrune_test::HasLine;
 using kestrune_test::TempFile;
@@ -138,6 +140,57 @@ TEST(TraceRecording, unknown_flows_and_null_points_record_nothing) {
   // Two traces, the queue lookup and the reset.
   EXPECT_EQ(warnings, 4u);
   EXPECT_TRUE(HasLine(lines, "[WARN] flow_id f not found"));
+}
+
+// Recording finds a flow's queue and configuration through one table of its
+// own, which must follow every way a flow comes and goes.
+TEST(TraceRecording, traces_follow_flows_replaced_removed_added_and_reloaded) {
+  LoadFlows();
+  Engine()->Trace("f", "a", true);
+  const auto loaded = Engine()->GetTraceFlowCfg("f");
+
+  auto replacement = std::make_shared<TraceFlowCfg>();
+  replacement->flow_id = "f";
+  replacement->flow_points.push_back(std::make_shared<TracePointCfg>("x"));
+  Engine()->RegisterTraceFlow(replacement);
+  Engine()->Trace("f", "x", true);
+  EXPECT_EQ(Indexes("f"), (std::vector<uint32_t>{0}));
+  EXPECT_EQ(replacement->check_index, 1u);
+  EXPECT_EQ(loaded->check_index, 1u);
+  Engine()->ResetFlow("f");
+  EXPECT_EQ(replacement->check_index, 0u);
+
+  Engine()->RemoveTraceFlow("f");
+  {
+    CapturedLog log;
+    Engine()->Trace("f", "x", true);
+    Engine()->ResetFlow("f");
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"[WARN] flow_id f not found",
+                                                     "[WARN] flow_id f not found"}));
+  }
+
+  // Enough new flows to make the tables grow; the flows already there must stay reachable.
+  Engine()->RegisterTraceFlow(replacement);
+  for (int i = 0; i < 100; ++i) {
+    auto added = std::make_shared<TraceFlowCfg>();
+    added->flow_id = "added_" + std::to_string(i);
+    Engine()->RegisterTraceFlow(added);
+  }
+  Engine()->Trace("f", "x", true);
+  Engine()->Trace("g", "a", true);
+  Engine()->Trace("added_99", "a", true);
+  EXPECT_EQ(Indexes("f"), (std::vector<uint32_t>{0}));
+  EXPECT_EQ(Indexes("g"), (std::vector<uint32_t>{0}));
+  EXPECT_EQ(Indexes("added_99"), (std::vector<uint32_t>{0}));
+  EXPECT_EQ(replacement->check_index, 1u);
+
+  LoadFlows();
+  Engine()->Trace("f", "a", true);
+  EXPECT_EQ(Engine()->GetTraceFlowCfg("f")->check_index, 1u);
+  EXPECT_EQ(replacement->check_index, 1u);
+  CapturedLog log;
+  Engine()->Trace("added_99", "a", true);
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"[WARN] flow_id added_99 not found"}));
 }
 
 TEST(TraceRecording, heartbeat_queue_survives_resets_but_its_check_rewinds) {

@@ -113,8 +113,11 @@ class FlowTrace {
   std::shared_ptr<TracePointCfg> parseTracePointCfg(const YAML::Node& node);
   std::shared_ptr<TraceFlowCfg> parseTraceFlowCfg(const YAML::Node& node);
 
-  /// The running check of the point just appended to the flow; engine mutex held.
-  void checkFlow(const std::string& flow_id);
+  /// Appends the point to the flow's queue and runs the running check; takes the engine mutex.
+  void recordPoint(const std::string& flow_id, std::shared_ptr<TracePoint>&& point);
+  /// The running check of the point just appended to `queue`, the flow's queue,
+  /// against `flow`, its configuration; engine mutex held.
+  void checkFlow(const std::string& flow_id, const FlowQueue& queue, TraceFlowCfg& flow);
   void heartbeatThreadFun(std::atomic<uint32_t>& duration_ms);
   /// Starts the heartbeat thread unless one runs or the period is 0.
   void startHeartbeat();
@@ -127,6 +130,15 @@ class FlowTrace {
 
   std::unordered_map<std::string, FlowQueue> flow_queues_;
   std::unordered_map<std::string, std::shared_ptr<TraceFlowCfg>> flow_cfgs_;
+  /// Where one flow's entries of the two tables above are, so that Trace and
+  /// ResetFlow reach both with one lookup. An entry of those node-based tables
+  /// keeps its address until it is erased: whatever adds or erases a flow there
+  /// does the same here.
+  struct FlowEntries {
+    FlowQueue* queue;
+    std::shared_ptr<TraceFlowCfg>* cfg;
+  };
+  std::unordered_map<std::string, FlowEntries> flow_entries_;
   std::unordered_map<std::string, FlowHandler> flow_handlers_;
   std::unordered_map<std::string, std::shared_ptr<DiagnosticPublisher>> publishers_;
   const FlowQueue empty_queue_;

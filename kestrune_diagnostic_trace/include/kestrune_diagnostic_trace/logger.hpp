@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -33,16 +34,22 @@ class Logger {
   template <typename... Args>
   void Log(spdlog::level::level_enum level, const char* file, int line, const char* function,
            fmt::format_string<Args...> format, Args&&... args) {
-    const std::shared_ptr<spdlog::logger> logger = logger_;
-    std::string text = fmt::format(format, std::forward<Args>(args)...);
+    // Tested first: a filtered line is neither counted nor written, so it need
+    // not be formatted. Callers on hot paths log lines that are usually filtered.
     if (level_ > static_cast<int>(level)) {
       return;
     }
+    fmt::memory_buffer text;
+    fmt::format_to(std::back_inserter(text), format, std::forward<Args>(args)...);
     const uint8_t number = static_cast<uint8_t>(count_.fetch_add(1, std::memory_order_relaxed) + 1);
     // Construction may have stopped before the logger existed; the line still counts.
-    if (logger) {
-      logger->log(spdlog::source_loc{file, line, function}, level,
-                  spdlog::string_view_t(Prefix(level, number) + text));
+    // logger_ is set once, by the constructor, so it is read without a copy.
+    if (logger_) {
+      fmt::memory_buffer prefixed;
+      AppendPrefix(prefixed, level, number);
+      prefixed.append(text.data(), text.data() + text.size());
+      logger_->log(spdlog::source_loc{file, line, function}, level,
+                   spdlog::string_view_t(prefixed.data(), prefixed.size()));
     }
   }
 
@@ -54,7 +61,8 @@ class Logger {
  private:
   explicit Logger(const std::string& name);
 
-  static std::string Prefix(spdlog::level::level_enum level, uint8_t number);
+  static void AppendPrefix(fmt::memory_buffer& line, spdlog::level::level_enum level,
+                           uint8_t number);
 
   std::shared_ptr<spdlog::logger> logger_;
   std::atomic<uint8_t> count_{0};

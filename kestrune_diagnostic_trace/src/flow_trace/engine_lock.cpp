@@ -6,29 +6,7 @@ namespace kestrune {
 namespace trace {
 namespace detail {
 
-namespace {
-// There is one engine per process, so one flag per thread is enough.
-thread_local bool t_engine_locked = false;
-}  // namespace
-
-EngineLock::EngineLock(std::mutex& mutex, const char* operation) : lock_(mutex, std::defer_lock) {
-  if (t_engine_locked) {
-    ReportReentry(operation);
-    return;
-  }
-  lock_.lock();
-  t_engine_locked = true;
-}
-
-EngineLock::~EngineLock() {
-  if (lock_.owns_lock()) {
-    t_engine_locked = false;
-  }
-}
-
-bool EngineLock::HeldByThisThread() {
-  return t_engine_locked;
-}
+thread_local bool EngineLock::held_by_this_thread_ = false;
 
 void EngineLock::ReportReentry(const char* operation) {
   KLOG_ERROR(

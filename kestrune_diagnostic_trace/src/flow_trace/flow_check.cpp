@@ -48,6 +48,11 @@ class FlowCheck {
   enum class Mismatch { kMissing, kDuplicated, kInvalid, kOrderError };
 
   void logSequences() const {
+    // Info lines only: with info filtered out none of them is written or counted,
+    // so the sequences, a string as long as the run, are not built either.
+    if (Logger::Instance("spdlog").level() > static_cast<int>(spdlog::level::info)) {
+      return;
+    }
     std::string recorded;
     for (const auto& point : queue_) {
       for (const auto& entry : point->metadata) {

@@ -29,6 +29,7 @@ void FlowTrace::Init(const std::string& config_path, std::shared_ptr<rclcpp::Nod
     node_ = std::move(node);
     flow_queues_.clear();
     flow_cfgs_.clear();
+    flow_entries_.clear();
     publishers_.clear();
   }
 
@@ -49,8 +50,10 @@ void FlowTrace::Init(const std::string& config_path, std::shared_ptr<rclcpp::Nod
         continue;
       }
       detail::EngineLock lock(mutex_, "Init");
-      flow_queues_[flow_cfg->flow_id] = FlowQueue();
-      flow_cfgs_[flow_cfg->flow_id] = std::move(flow_cfg);
+      const std::string flow_id = flow_cfg->flow_id;
+      flow_queues_[flow_id] = FlowQueue();
+      flow_cfgs_[flow_id] = std::move(flow_cfg);
+      flow_entries_[flow_id] = {&flow_queues_[flow_id], &flow_cfgs_[flow_id]};
     }
   } catch (const YAML::Exception& e) {
     KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
@@ -109,6 +112,7 @@ void FlowTrace::RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg) {
     }
     flow_cfgs_[flow_id] = std::move(flow_cfg);
     flow_queues_[flow_id] = FlowQueue();
+    flow_entries_[flow_id] = {&flow_queues_[flow_id], &flow_cfgs_[flow_id]};
   }
   KLOG_INFO("Registered trace flow: flow_id={}, flow_name={}, points_count={}", flow_id, flow_name,
             points_count);
@@ -140,6 +144,7 @@ void FlowTrace::RemoveTraceFlow(const std::string& flow_id) {
   if (!lock) {
     return;
   }
+  flow_entries_.erase(flow_id);
   if (flow_queues_.erase(flow_id) != 0) {
     KLOG_INFO("Removed flow queue for flow_id: {}", flow_id);
   } else {

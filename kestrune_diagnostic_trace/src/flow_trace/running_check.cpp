@@ -37,18 +37,43 @@ uint64_t gapMs(const TracePoint& earlier, const TracePoint& later) {
              : 0;
 }
 
-}  // namespace
+// Whether a match at `cfg` sends a success or failure report for `point`.
+bool reportsOutcome(const TracePointCfg& cfg, const TracePoint& point) {
+  return cfg.event_id != 0 && (point.success ? cfg.on_success : cfg.on_failure);
+}
 
-void FlowTrace::checkFlow(const std::string& flow_id) {
-  const auto queue_entry = flow_queues_.find(flow_id);
-  const auto cfg_entry = flow_cfgs_.find(flow_id);
-  if (queue_entry == flow_queues_.end() || cfg_entry == flow_cfgs_.end()) {
-    KLOG_WARN("flow_id {} not found", flow_id);
-    return;
+/// The usual point: configured, matched where the flow expects it, not
+/// repeated and with nothing to report. It only advances an ordered flow;
+/// returns false, changing nothing, for any other point.
+bool passesQuietly(TraceFlowCfg& flow, const TracePoint& point) {
+  const auto& expected = flow.flow_points;
+  if (!flow.check_order) {
+    for (const auto& cfg : expected) {
+      if (cfg->point_id == point.point_id) {
+        return !reportsOutcome(*cfg, point);
+      }
+    }
+    return false;
   }
-  const FlowQueue& queue = queue_entry->second;
-  TraceFlowCfg& flow = *cfg_entry->second;
-  const TracePoint& point = *queue.back();
+  if (flow.check_index >= expected.size()) {
+    return false;
+  }
+  const TracePointCfg& cfg = *expected[flow.check_index];
+  if (cfg.repeat_cnt != 0 || reportsOutcome(cfg, point) || point.point_id != cfg.point_id) {
+    return false;
+  }
+  ++flow.check_index;
+  return true;
+}
+
+/// The whole running check of `point`, the last point of `queue`; `publish`
+/// applies the publication rule. checkFlow calls it only for a point that does
+/// not pass quietly, and keeps it out of line so that such a point pays for none
+/// of its set-up.
+template <typename Publish>
+[[gnu::noinline]] void judgePoint(const std::string& flow_id, const FlowQueue& queue,
+                                  TraceFlowCfg& flow, const TracePoint& point,
+                                  const Publish& publish) {
   const auto& expected = flow.flow_points;
 
   // Most points send nothing, so the event and its one clock reading are made
@@ -63,20 +88,23 @@ void FlowTrace::checkFlow(const std::string& flow_id) {
     }
     event->status = status;
     event->id = static_cast<int32_t>(id);
-    event->msg.assign(head).append(tail);
+    // Sized once: the text is built from two parts and usually outgrows the inline buffer.
+    event->msg.clear();
+    event->msg.reserve(head.size() + tail.size());
+    event->msg.append(head).append(tail);
     if (with_metadata) {
       appendMetadataText(event->msg, point);
     }
-    publishEvent(flow, *event);
+    publish(*event);
     KLOG_INFO("ROS2 topic pub: '{}'", event->msg);
   };
   auto report = [&](const TracePointCfg& cfg) {
-    if (cfg.event_id == 0) {
+    if (!reportsOutcome(cfg, point)) {
       return;
     }
-    if (point.success && cfg.on_success) {
+    if (point.success) {
       send(kStatusOk, cfg.event_id, "Status OK: ", cfg.point_id, true);
-    } else if (!point.success && cfg.on_failure) {
+    } else {
       send(kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id, true);
     }
   };
@@ -147,6 +175,17 @@ void FlowTrace::checkFlow(const std::string& flow_id) {
   }
   send(kStatusFailed, expected[cur]->event_id, "Status Failed, undefined point: ", point.point_id,
        true);
+}
+
+}  // namespace
+
+void FlowTrace::checkFlow(const std::string& flow_id, const FlowQueue& queue, TraceFlowCfg& flow) {
+  const TracePoint& point = *queue.back();
+  if (passesQuietly(flow, point)) {
+    return;
+  }
+  judgePoint(flow_id, queue, flow, point,
+             [this, &flow](const DiagnosticEvent& event) { publishEvent(flow, event); });
 }
 
 }  // namespace trace

@@ -1,4 +1,5 @@
 // Recording points into flow queues, resetting and reading them.
+#include <string_view>
 #include <utility>
 
 #include "engine_lock.hpp"
@@ -8,35 +9,43 @@
 namespace kestrune {
 namespace trace {
 
-void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {
+// The hot path: one lookup finds the flow's queue and configuration, and the
+// running check is handed both. A point made by Trace itself is moved, not shared.
+void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoint>&& point) {
   detail::EngineLock lock(mutex_, "Trace");
   if (!lock) {
     return;
   }
-  auto queue = flow_queues_.find(flow_id);
-  if (queue == flow_queues_.end() || flow_cfgs_.count(flow_id) == 0 || !point) {
+  auto entries = flow_entries_.find(flow_id);
+  if (entries == flow_entries_.end() || !point) {
     KLOG_WARN("flow_id {} not found", flow_id);
     return;
   }
-  trimHeartbeatQueue(flow_id, queue->second);
-  point->index = static_cast<uint32_t>(queue->second.size());
-  queue->second.push_back(point);
-  checkFlow(flow_id);
+  FlowQueue& queue = *entries->second.queue;
+  trimHeartbeatQueue(flow_id, queue);
+  point->index = static_cast<uint32_t>(queue.size());
+  queue.push_back(std::move(point));
+  checkFlow(flow_id, queue, **entries->second.cfg);
+}
+
+void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {
+  recordPoint(flow_id, std::shared_ptr<TracePoint>(point));
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, bool success) {
-  Trace(flow_id, std::make_shared<TracePoint>(point_id, success));
+  recordPoint(flow_id, std::make_shared<TracePoint>(point_id, success));
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, bool success,
                       const std::unordered_map<std::string, std::string>& metadata) {
   auto point = std::make_shared<TracePoint>(point_id, success);
   point->metadata.insert(metadata.begin(), metadata.end());
-  Trace(flow_id, point);
+  recordPoint(flow_id, std::move(point));
 }
 
 void FlowTrace::ResetFlow(const std::string& flow_id) {
-  if (flow_id == "heartbeat") {
+  // Compared as a view: its length decides at once for almost every flow id.
+  if (std::string_view(flow_id) == "heartbeat") {
     KLOG_WARN("Can't reset {} flow", flow_id);
     return;
   }
@@ -44,16 +53,13 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
   if (!lock) {
     return;
   }
-  auto queue = flow_queues_.find(flow_id);
-  if (queue == flow_queues_.end()) {
+  auto entries = flow_entries_.find(flow_id);
+  if (entries == flow_entries_.end()) {
     KLOG_WARN("flow_id {} not found", flow_id);
     return;
   }
-  queue->second.clear();
-  auto cfg = flow_cfgs_.find(flow_id);
-  if (cfg != flow_cfgs_.end()) {
-    cfg->second->check_index = 0;
-  }
+  entries->second.queue->clear();
+  (*entries->second.cfg)->check_index = 0;
 }
 
 void FlowTrace::ResetAllFlows() {

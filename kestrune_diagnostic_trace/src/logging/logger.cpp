@@ -82,17 +82,23 @@ Logger::Logger(const std::string& name) {
   }
 }
 
-std::string Logger::Prefix(spdlog::level::level_enum level, uint8_t number) {
+void Logger::AppendPrefix(fmt::memory_buffer& line, spdlog::level::level_enum level,
+                          uint8_t number) {
   const unsigned shown = number % 128u;
+  auto out = std::back_inserter(line);
   switch (level) {
     case spdlog::level::debug:
-      return fmt::format("{0:3d} [DEBUG] ", shown);
+      fmt::format_to(out, "{0:3d} [DEBUG] ", shown);
+      break;
     case spdlog::level::info:
-      return fmt::format("{0:3d} [INFO] ", shown);
+      fmt::format_to(out, "{0:3d} [INFO] ", shown);
+      break;
     case spdlog::level::warn:
-      return fmt::format("{0:3d} [WARN] ", shown);
+      fmt::format_to(out, "{0:3d} [WARN] ", shown);
+      break;
     default:
-      return fmt::format("{0:3d} [ERROR] ", shown);
+      fmt::format_to(out, "{0:3d} [ERROR] ", shown);
+      break;
   }
 }
 

@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Writes the benchmark results page from the runs of tools/run_benchmarks.sh.
+
+Every figure is the median of the repetitions of one run of the benchmark
+program, and every ratio divides figures of the same run (and of the same
+thread count), so that a machine busy with other work shifts both sides alike.
+"""
+
+import argparse
+import json
+import sys
+
+NS_PER_UNIT = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def medians(path):
+    """Median time in ns per call for each benchmark run name, and the run's context.
+
+    Runs from several threads report wall-clock time (waiting for the lock is part
+    of their cost); the others report the CPU time of the calling thread, which a
+    busy machine does not inflate by preempting the process.
+    """
+    with open(path, encoding="utf-8") as stream:
+        report = json.load(stream)
+    result = {}
+    for entry in report["benchmarks"]:
+        if entry.get("run_type") == "aggregate" and entry.get("aggregate_name") != "median":
+            continue
+        name = entry.get("run_name", entry["name"])
+        field = "real_time" if "/real_time" in name else "cpu_time"
+        result[name] = entry[field] * NS_PER_UNIT[entry["time_unit"]]
+    return result, report["context"]
+
+
+def fmt_ns(value):
+    if value >= 1e6:
+        return f"{value / 1e6:.2f} ms"
+    if value >= 1e3:
+        return f"{value / 1e3:.1f} µs"
+    if value >= 10:
+        return f"{value:.0f} ns"
+    return f"{value:.2f} ns"
+
+
+def verdict(ratio, limit):
+    if limit is None:
+        return ""
+    return "met" if ratio <= limit else "**not met**"
+
+
+class Page:
+    def __init__(self):
+        self.lines = []
+
+    def add(self, *lines):
+        self.lines.extend(lines)
+
+    def table(self, header, rows):
+        self.add("| " + " | ".join(header) + " |", "|" + "---|" * len(header))
+        for row in rows:
+            self.add("| " + " | ".join(row) + " |")
+        self.add("")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--suppressed", required=True, help="JSON of the run with SPDLOG_LEVEL=error")
+    parser.add_argument("--devnull", required=True, help="JSON of the run with info lines to /dev/null")
+    parser.add_argument("--instructions", required=True,
+                        help="JSON object: subject -> instructions per call")
+    parser.add_argument("--command", required=True)
+    parser.add_argument("--date", required=True)
+    parser.add_argument("--machine", required=True)
+    parser.add_argument("--load", required=True, help="load averages before and after the runs")
+    parser.add_argument("--commit", required=True)
+    parser.add_argument("--out", required=True)
+    args = parser.parse_args()
+
+    quiet, context = medians(args.suppressed)
+    loud, _ = medians(args.devnull)
+    with open(args.instructions, encoding="utf-8") as stream:
+        instructions = json.load(stream)
+
+    page = Page()
+    page.add(
+        "# Benchmarks",
+        "",
+        "The cost of `Trace` and `CheckFlow` against the least work any recorder must do",
+        "to record a point (`Baseline`), measured in the same program and run. The machine",
+        "is shared, so absolute times move from run to run; the ratios, taken within one run,",
+        "and the instruction counts are what to compare.",
+        "",
+        f"- Command: `{args.command}`",
+        f"- Date: {args.date}; commit {args.commit}",
+        f"- Machine: {args.machine}",
+        f"- Load average (1, 5, 15 min) before and after: {args.load}",
+        f"- Google Benchmark library build type: {context.get('library_build_type', '?')} (as Debian",
+        "  builds it; the harness is the same on both sides of every ratio)",
+        "- Figures: the median over the repetitions of the time per call: CPU time of the",
+        "  calling thread for single-thread benchmarks, wall-clock time for those run from",
+        "  several threads (marked `real_time`).",
+        "",
+        "## What is measured",
+        "",
+        "- `Baseline`: `std::make_shared` of a point (whose constructor reads `system_clock`),",
+        "  lock and unlock of a `std::mutex`, one lookup of the flow id in an `unordered_map`,",
+        "  one `deque` push and one string compare against the expected point; after each run",
+        "  of the flow's 8 points the queue is emptied. Its table holds the same flow ids, added",
+        "  in the same order, as the engine's.",
+        "- `Trace/...`: `FlowTrace::Trace(flow, point, true)` of the matching point of an",
+        "  ordered flow of 8 points, `ResetFlow` after each run: sending no event; sending one",
+        "  event per point to a publish callback that does nothing; sending one event per point",
+        "  through the publisher of the node given to `Init`.",
+        "- `DirectPublish`: `publish` of the same message on that same publisher. Next to it,",
+        "  an event adds a clock reading, the event's two texts and the judging of the point;",
+        "  how much that weighs depends on the transport behind the publisher (named above).",
+        "- `CheckFlow/N`: `CheckFlow` of a recorded passing run of an ordered flow of N points.",
+        "- `.../separate_flows`, `.../one_flow`: the same calls from 1, 2 and 4 threads, each",
+        "  thread on a flow of its own, or all on one unordered flow; the time is the run's",
+        "  wall-clock time divided by the calls of all threads.",
+        "- Peers: one spdlog info line to a null sink; one LTTng-UST tracepoint with no",
+        "  tracing session.",
+        "",
+    )
+
+    def row_ratio(name, value, base, base_name, limit=None):
+        ratio = value / base
+        limit_text = f"≤ {limit}" if limit is not None else ""
+        return [name, fmt_ns(value), f"{ratio:.2f} × {base_name}", limit_text, verdict(ratio, limit)]
+
+    header = ["benchmark", "median", "ratio", "target", ""]
+    for title, run, note in (
+        ("Logging suppressed (SPDLOG_LEVEL=error)", quiet, None),
+        ("Info lines written to /dev/null (SPDLOG_LEVEL=info)", loud,
+         "Every event writes one info line; the stdout sink flushes each line."),
+    ):
+        base = run["Baseline"]
+        rows = [["Baseline", fmt_ns(base), "1.00", "", ""]]
+        rows.append(row_ratio("Trace/no_event", run["Trace/no_event"], base, "Baseline",
+                              1.5 if run is quiet else None))
+        rows.append(row_ratio("Trace/callback_event", run["Trace/callback_event"], base, "Baseline"))
+        rows.append(row_ratio("DirectPublish", run["DirectPublish"], base, "Baseline"))
+        direct = run["DirectPublish"] + base
+        rows.append(row_ratio("Trace/node_event", run["Trace/node_event"], direct,
+                              "(DirectPublish + Baseline)", 1.2 if run is quiet else None))
+        page.add(f"## {title}", "")
+        if note:
+            page.add(note, "")
+        page.table(header, rows)
+
+    base = quiet["Baseline"]
+    rows = []
+    for points in (100, 1000, 10000):
+        name = f"CheckFlow/{points}"
+        rows.append(row_ratio(name, quiet[name], base, "Baseline"))
+    growth = quiet["CheckFlow/10000"] / quiet["CheckFlow/1000"]
+    rows.append(["CheckFlow/10000 ÷ CheckFlow/1000", "", f"{growth:.2f}", "≤ 12", verdict(growth, 12)])
+    page.add("## CheckFlow (logging suppressed)", "")
+    page.table(header, rows)
+
+    rows = []
+    for layout in ("separate_flows", "one_flow"):
+        for threads in (1, 2, 4):
+            suffix = f"{layout}/real_time/threads:{threads}"
+            thread_base = quiet[f"Baseline/{suffix}"]
+            limit = 1.5 if threads > 1 else None
+            rows.append([f"Baseline/{suffix}", fmt_ns(thread_base), "1.00", "", ""])
+            rows.append(row_ratio(f"Trace/{suffix}", quiet[f"Trace/{suffix}"], thread_base,
+                                  f"Baseline at {threads} thread{'s' if threads > 1 else ''}",
+                                  limit))
+    page.add("## Threads (logging suppressed)", "")
+    page.table(header, rows)
+
+    rows = [row_ratio(name, quiet[name], base, "Baseline")
+            for name in ("Peer/spdlog_null_sink", "Peer/lttng_tracepoint_no_session")]
+    page.add("## Peers (logging suppressed)", "")
+    page.table(header, rows)
+
+    base_instructions = instructions["Baseline"]
+    rows = [["Baseline", f"{base_instructions:.0f}", "1.00", "", ""]]
+    for subject, limit in (("Trace", 1.3), ("TraceCallbackEvent", None)):
+        ratio = instructions[subject] / base_instructions
+        rows.append([subject, f"{instructions[subject]:.0f}", f"{ratio:.2f} × Baseline",
+                     f"≤ {limit}" if limit else "", verdict(ratio, limit)])
+    page.add(
+        "## Instructions per call (callgrind, logging suppressed)",
+        "",
+        "`Trace` is `Trace/no_event`, `TraceCallbackEvent` is `Trace/callback_event`, each",
+        "with its `ResetFlow` after every 8 calls. Counted by the program",
+        "`kestrune_instruction_count` inside its measured loop only, for two call counts; the",
+        "difference divided by the extra calls cancels everything paid once.",
+        "",
+    )
+    page.table(["subject", "instructions", "ratio", "target", ""], rows)
+
+    with open(args.out, "w", encoding="utf-8") as stream:
+        stream.write("\n".join(page.lines).rstrip() + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,40 @@
+# The benchmark suite (Google Benchmark) and the loop callgrind counts
+# instructions of. Off by default; tools/run_benchmarks.sh turns it on.
+option(KESTRUNE_BUILD_BENCHMARKS "Build the benchmark suite" OFF)
+if(NOT KESTRUNE_BUILD_BENCHMARKS)
+  return()
+endif()
+
+find_package(benchmark REQUIRED)
+pkg_check_modules(LTTNG_UST REQUIRED IMPORTED_TARGET lttng-ust)
+
+add_library(kestrune_bench_support STATIC
+  benchmark/baseline_recorder.cpp
+  benchmark/engine_setup.cpp)
+target_include_directories(kestrune_bench_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/benchmark)
+target_link_libraries(kestrune_bench_support PUBLIC ${PROJECT_NAME})
+kestrune_warnings(kestrune_bench_support)
+
+# LTTng's provider macros expand to code -Wpedantic objects to; its warnings stay off.
+add_library(kestrune_bench_tracepoint STATIC benchmark/tracepoint_provider.cpp)
+target_include_directories(kestrune_bench_tracepoint PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/benchmark)
+target_link_libraries(kestrune_bench_tracepoint PUBLIC PkgConfig::LTTNG_UST ${CMAKE_DL_LIBS})
+
+add_executable(kestrune_benchmarks benchmark/benchmarks.cpp)
+target_link_libraries(kestrune_benchmarks
+  kestrune_bench_support kestrune_bench_tracepoint benchmark::benchmark spdlog::spdlog)
+kestrune_warnings(kestrune_benchmarks)
+
+add_executable(kestrune_instruction_count benchmark/instruction_count.cpp)
+target_link_libraries(kestrune_instruction_count kestrune_bench_support)
+kestrune_warnings(kestrune_instruction_count)
+
+if(BUILD_TESTING)
+  # Proves the suite builds and runs; no timing is judged here.
+  add_test(NAME kestrune_benchmarks_smoke
+    COMMAND kestrune_benchmarks --benchmark_min_time=0.001
+      "--benchmark_filter=^(Baseline|Trace/no_event|Trace/node_event|CheckFlow/100)$")
+  set_tests_properties(kestrune_benchmarks_smoke PROPERTIES
+    TIMEOUT 120
+    ENVIRONMENT "SPDLOG_LEVEL=error;SPDLOG_STDOUT=true;SPDLOG_SYSTEMD=false")
+endif()

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Builds the benchmark suite (Release), runs it twice (logging suppressed, then
+# info lines going to /dev/null), counts instructions per call with callgrind,
+# and writes kestrune_diagnostic_trace/docs/benchmarks.md.
+#
+# Usage: tools/run_benchmarks.sh [--repetitions N] [--min-time SECONDS]
+#   defaults: 9 repetitions of at least 0.5 s each; the run takes a few minutes.
+# Build tree: $KESTRUNE_BENCH_BASE (default .build/bench in the repository).
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# colcon and ament need Debian's interpreter, not a python3 earlier on PATH.
+export PATH="/usr/bin:/bin:${PATH}"
+
+repetitions=9
+min_time=0.5
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --repetitions) repetitions="$2"; shift 2 ;;
+    --min-time) min_time="$2"; shift 2 ;;
+    *) echo "usage: $0 [--repetitions N] [--min-time SECONDS]" >&2; exit 2 ;;
+  esac
+done
+command_line="tools/run_benchmarks.sh --repetitions ${repetitions} --min-time ${min_time}"
+
+base="${KESTRUNE_BENCH_BASE:-${repo}/.build/bench}"
+results="${base}/results"
+bin="${base}/build/kestrune_diagnostic_trace"
+mkdir -p "${results}"
+
+"${repo}/tools/install_deps.sh"
+
+echo "=== build (Release, benchmarks on) ==="
+(
+  cd "${repo}"
+  colcon --log-base "${base}/log" build \
+    --build-base "${base}/build" --install-base "${base}/install" \
+    --packages-up-to kestrune_diagnostic_trace --parallel-workers 1 \
+    --event-handlers console_cohesion+ \
+    --cmake-args -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Release \
+      -DKESTRUNE_BUILD_BENCHMARKS=ON -DBUILD_TESTING=OFF -DKESTRUNE_WERROR=ON
+)
+
+load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
+date_utc="$(date -u '+%Y-%m-%d %H:%M UTC')"
+common=(--benchmark_repetitions="${repetitions}" --benchmark_min_time="${min_time}"
+        --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true
+        --benchmark_out_format=json)
+
+echo "=== run 1: logging suppressed ==="
+SPDLOG_LEVEL=error SPDLOG_STDOUT=true SPDLOG_SYSTEMD=false \
+  "${bin}/kestrune_benchmarks" "${common[@]}" --benchmark_out="${results}/suppressed.json"
+
+echo "=== run 2: info lines to /dev/null ==="
+# The program's own report goes to /dev/null with the log lines; the JSON file keeps it.
+SPDLOG_LEVEL=info SPDLOG_STDOUT=true SPDLOG_SYSTEMD=false \
+  "${bin}/kestrune_benchmarks" "${common[@]}" --benchmark_out="${results}/devnull.json" \
+  '--benchmark_filter=^(Baseline|Trace/(no_event|callback_event|node_event)|DirectPublish)$' \
+  >/dev/null
+
+echo "=== instruction counts (callgrind) ==="
+count_instructions() {
+  local subject="$1" calls="$2" out="${results}/callgrind.${1}.${2}"
+  SPDLOG_LEVEL=error SPDLOG_STDOUT=true SPDLOG_SYSTEMD=false \
+    valgrind --tool=callgrind --collect-atstart=no '--toggle-collect=*MeasuredCalls*' \
+    --callgrind-out-file="${out}" "${bin}/kestrune_instruction_count" "${subject}" "${calls}" \
+    >/dev/null 2>&1
+  sed -n 's/^summary: *\([0-9]*\).*/\1/p' "${out}"
+}
+calls=8000
+{
+  echo "{"
+  separator=""
+  for subject in Baseline Trace TraceCallbackEvent; do
+    once="$(count_instructions "${subject}" "${calls}")"
+    twice="$(count_instructions "${subject}" "$((2 * calls))")"
+    per_call="$(python3 -c "print((${twice} - ${once}) / ${calls})")"
+    echo "  ${subject}: ${per_call}" >&2
+    printf '%s  "%s": %s' "${separator}" "${subject}" "${per_call}"
+    separator=$',\n'
+  done
+  printf '\n}\n'
+} >"${results}/instructions.json"
+
+load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
+cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+standalone_lib="${base}/build/rclcpp_standalone/librclcpp_standalone.so"
+if [[ ! -f "${standalone_lib}" ]]; then
+  client="rclcpp of ROS 2"
+elif ldd "${standalone_lib}" | grep -q libddsc; then
+  client="the standalone rclcpp layer over Cyclone DDS"
+else
+  client="the standalone rclcpp layer, in-process transport"
+fi
+commit="$(git -C "${repo}" rev-parse --short HEAD)"
+git -C "${repo}" diff --quiet HEAD -- . ':!kestrune_diagnostic_trace/docs/benchmarks.md' ||
+  commit="${commit} with uncommitted changes"
+
+python3 "${repo}/kestrune_diagnostic_trace/benchmark/make_table.py" \
+  --suppressed "${results}/suppressed.json" --devnull "${results}/devnull.json" \
+  --instructions "${results}/instructions.json" \
+  --command "${command_line}" --date "${date_utc}" --commit "${commit}" \
+  --machine "${cpu}, $(nproc) CPUs, Linux $(uname -r); publisher: ${client}" \
+  --load "${load_before} / ${load_after}" \
+  --out "${repo}/kestrune_diagnostic_trace/docs/benchmarks.md"
+echo "wrote kestrune_diagnostic_trace/docs/benchmarks.md"
