@@ -35,7 +35,7 @@ run_mode() {
   local base="${repo}/.build/${mode}"
   local cmake_args=(-DPython3_EXECUTABLE=/usr/bin/python3 -DKESTRUNE_WERROR=ON)
   case "${mode}" in
-    standalone) cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+    standalone) cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_BUILD_BENCHMARKS=ON) ;;
     asan) cmake_args+=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_C_FLAGS=${sanitizer_flags}"
                        "-DCMAKE_CXX_FLAGS=${sanitizer_flags}") ;;
     ros) cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;

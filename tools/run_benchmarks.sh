@@ -11,6 +11,8 @@ set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # colcon and ament need Debian's interpreter, not a python3 earlier on PATH.
 export PATH="/usr/bin:/bin:${PATH}"
+# The node benchmark talks DDS: loopback unless the caller chose otherwise.
+export CYCLONEDDS_URI="${CYCLONEDDS_URI:-file://${repo}/tools/cyclonedds_loopback.xml}"
 
 repetitions=9
 min_time=0.5

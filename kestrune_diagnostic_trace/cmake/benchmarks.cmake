@@ -36,5 +36,6 @@ if(BUILD_TESTING)
       "--benchmark_filter=^(Baseline|Trace/no_event|Trace/node_event|CheckFlow/100)$")
   set_tests_properties(kestrune_benchmarks_smoke PROPERTIES
     TIMEOUT 120
-    ENVIRONMENT "SPDLOG_LEVEL=error;SPDLOG_STDOUT=true;SPDLOG_SYSTEMD=false")
+    ENVIRONMENT "SPDLOG_LEVEL=error;SPDLOG_STDOUT=true;SPDLOG_SYSTEMD=false;\
+CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI};ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID}")
 endif()
