@@ -124,6 +124,10 @@ class FlowTrace {
   /// Makes room in the heartbeat flow's queue before an append: it is never
   /// reset, so it keeps only the newest points. Engine mutex held.
   static void trimHeartbeatQueue(const std::string& flow_id, FlowQueue& queue);
+  /// The heartbeat queue keeps at most this many of its newest points: the
+  /// running check needs two, and 1000 keep a useful history (about 8 to 17
+  /// minutes at a 1 s period) in roughly 150 KB.
+  static constexpr size_t kHeartbeatQueueLimit = 1000;
 
   /// The publication rule: the flow's publisher, else the publish callback, else nothing.
   void publishEvent(const TraceFlowCfg& flow, const DiagnosticEvent& event);

@@ -13,10 +13,6 @@ namespace {
 
 const char kHeartbeatId[] = "heartbeat";
 
-// The running check needs only the last two points; 1000 keep a useful history
-// (about 8 to 17 minutes at a 1 s period) in roughly 150 KB.
-constexpr size_t kHeartbeatQueueLimit = 1000;
-
 // Long enough for a cycle in progress to finish (a trace and a log line), short
 // enough that a publish callback stuck at exit cannot hang the process for good.
 constexpr std::chrono::seconds kExitWait{5};
@@ -72,8 +68,7 @@ void FlowTrace::heartbeatThreadFun(std::atomic<uint32_t>& duration_ms) {
 }
 
 void FlowTrace::trimHeartbeatQueue(const std::string& flow_id, FlowQueue& queue) {
-  // Cheapest test first: this runs on every Trace.
-  if (queue.size() < kHeartbeatQueueLimit || std::string_view(flow_id) != kHeartbeatId) {
+  if (std::string_view(flow_id) != kHeartbeatId) {
     return;
   }
   // Dropping half at once keeps the cost per heartbeat constant on average.

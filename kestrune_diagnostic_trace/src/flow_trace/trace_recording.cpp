@@ -22,7 +22,10 @@ void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoi
     return;
   }
   FlowQueue& queue = *entries->second.queue;
-  trimHeartbeatQueue(flow_id, queue);
+  // Only the heartbeat flow is bounded; the size test keeps that check off the hot path.
+  if (queue.size() >= kHeartbeatQueueLimit) {
+    trimHeartbeatQueue(flow_id, queue);
+  }
   point->index = static_cast<uint32_t>(queue.size());
   queue.push_back(std::move(point));
   checkFlow(flow_id, queue, **entries->second.cfg);
