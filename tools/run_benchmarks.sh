@@ -13,6 +13,8 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export PATH="/usr/bin:/bin:${PATH}"
 # The node benchmark talks DDS: loopback unless the caller chose otherwise.
 export CYCLONEDDS_URI="${CYCLONEDDS_URI:-file://${repo}/tools/cyclonedds_loopback.xml}"
+# A domain of its own, so no other participant on the machine matches the publisher.
+export ROS_DOMAIN_ID="${ROS_DOMAIN_ID:-$((RANDOM % 100 + 120))}"
 
 repetitions=9
 min_time=0.5
