@@ -1,7 +1,9 @@
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 
+#include <ios>
 #include <utility>
 
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/yaml.h>
 
 #include "engine_lock.hpp"
@@ -52,7 +54,18 @@ void FlowTrace::Init(const std::string& config_path, std::shared_ptr<rclcpp::Nod
       flow_queues_[flow_cfg->flow_id] = FlowQueue();
       flow_cfgs_[flow_cfg->flow_id] = std::move(flow_cfg);
     }
+  } catch (const YAML::DeepRecursion& e) {
+    // yaml-cpp stops at its nesting limit but words it as "bad file".
+    KLOG_ERROR("Failed to parse flow configuration file: {}",
+               fmt::format("yaml-cpp: error at line {}, column {}: nesting too deep",
+                           e.mark.line + 1, e.mark.column + 1));
+    return;
   } catch (const YAML::Exception& e) {
+    KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
+    return;
+  } catch (const std::ios_base::failure& e) {
+    // A path that opens but cannot be read (a directory, an I/O error) fails in
+    // the stream, past yaml-cpp's own check.
     KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
     return;
   }
