@@ -1,6 +1,7 @@
 // The heartbeat thread, its start and its stop at process exit, and the bound
 // of the heartbeat flow's queue.
 #include <chrono>
+#include <exception>
 
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
@@ -62,7 +63,15 @@ void FlowTrace::heartbeatThreadFun(std::atomic<uint32_t>& duration_ms) {
       break;
     }
     lock.unlock();
-    Trace(kHeartbeatId, kHeartbeatId, true);
+    try {
+      Trace(kHeartbeatId, kHeartbeatId, true);
+    } catch (const std::exception& e) {
+      // A publisher or publish callback that throws would otherwise end the
+      // process from this thread; the beats go on, only this event is lost.
+      KLOG_ERROR("Heartbeat trace failed: {}", e.what());
+    } catch (...) {
+      KLOG_ERROR("Heartbeat trace failed: unknown exception");
+    }
     KLOG_INFO("heartbeat...");
     lock.lock();
   }
