@@ -51,3 +51,6 @@ add_test(NAME test_downstream_package COMMAND ${CMAKE_COMMAND}
   "-DCXX_FLAGS=${CMAKE_CXX_FLAGS}"
   -P ${CMAKE_CURRENT_SOURCE_DIR}/test/downstream/build_and_run.cmake)
 set_tests_properties(test_downstream_package PROPERTIES TIMEOUT 300)
+
+# Faults from outside: throwing callbacks, refused topics, unreadable, huge and deep files.
+kestrune_add_test(test_faults SKIP_LINKING_MAIN_LIBRARIES)
