@@ -54,3 +54,5 @@ set_tests_properties(test_downstream_package PROPERTIES TIMEOUT 300)
 
 # Faults from outside: throwing callbacks, refused topics, unreadable, huge and deep files.
 kestrune_add_test(test_faults SKIP_LINKING_MAIN_LIBRARIES)
+# Eight threads and a re-initialising one on the engine; KESTRUNE_STRESS_SECONDS sets its length.
+kestrune_add_test(test_stress SKIP_LINKING_MAIN_LIBRARIES)
