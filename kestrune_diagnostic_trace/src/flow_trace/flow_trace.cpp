@@ -1,6 +1,8 @@
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 
+#include <fstream>
 #include <ios>
+#include <iterator>
 #include <utility>
 
 #include <yaml-cpp/depthguard.h>
@@ -13,7 +15,21 @@ namespace kestrune {
 namespace trace {
 
 namespace {
+
 const char kHeartbeatFlowId[] = "heartbeat";
+
+/// The text of the configuration file, read here rather than by YAML::LoadFile:
+/// a file that opens but cannot be read (a directory, an I/O error) makes the
+/// stream throw std::ios_base::failure, which yaml-cpp lets out and leaks its
+/// buffer on.
+std::string ReadConfigFile(const std::string& path) {
+  std::ifstream stream(path, std::ios::binary);
+  if (!stream) {
+    throw YAML::BadFile(path);
+  }
+  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
 }  // namespace
 
 FlowTrace* FlowTrace::GetInstance() {
@@ -35,7 +51,7 @@ void FlowTrace::Init(const std::string& config_path, std::shared_ptr<rclcpp::Nod
   }
 
   try {
-    const YAML::Node root = YAML::LoadFile(config_path);
+    const YAML::Node root = YAML::Load(ReadConfigFile(config_path));
     const YAML::Node workflows = root["workflows"];
     if (!workflows || workflows.IsNull()) {
       KLOG_ERROR("No workflows configuration found");
@@ -64,8 +80,6 @@ void FlowTrace::Init(const std::string& config_path, std::shared_ptr<rclcpp::Nod
     KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
     return;
   } catch (const std::ios_base::failure& e) {
-    // A path that opens but cannot be read (a directory, an I/O error) fails in
-    // the stream, past yaml-cpp's own check.
     KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
     return;
   }
