@@ -14,12 +14,14 @@ objects="${base}/build/kestrune_diagnostic_trace"
 
 "${repo}/tools/install_deps.sh"
 
+# Atomic counters: the suites run many threads, and racing increments lose counts.
+flags="--coverage -fprofile-update=atomic"
 mkdir -p "${base}"
 (cd "${repo}" && colcon --log-base "${base}/log" build \
   --build-base "${base}/build" --install-base "${base}/install" --parallel-workers 1 \
   --event-handlers console_cohesion- status- \
   --cmake-args -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Debug \
-  -DKESTRUNE_WERROR=ON -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage) \
+  -DKESTRUNE_WERROR=ON "-DCMAKE_C_FLAGS=${flags}" "-DCMAKE_CXX_FLAGS=${flags}") \
   >"${base}/build.log" 2>&1 || { cat "${base}/build.log"; echo "coverage: build FAILED"; exit 1; }
 
 lcov --quiet --zerocounters --directory "${objects}"

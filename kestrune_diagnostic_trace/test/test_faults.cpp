@@ -157,9 +157,10 @@ TEST(Faults, a_throwing_publish_callback_reaches_the_tracer_and_keeps_the_point)
 
 TEST(Faults, a_throwing_publish_callback_does_not_end_the_heartbeat) {
   std::atomic<int> beats{0};
+  // Every other beat throws something that is no std::exception.
   PublishCallback throwing = [&beats](const std::string& topic, const DiagnosticEvent&) -> bool {
-    if (topic == "/faults/heartbeat") {
-      ++beats;
+    if (topic == "/faults/heartbeat" && ++beats % 2 == 0) {
+      throw 42;
     }
     throw std::runtime_error("publish failed");
   };
@@ -177,13 +178,14 @@ workflows:
     Engine()->Init(beating.path(), throwing);
     // Each beat's publication throws on the heartbeat thread; the thread must live on.
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (beats < 3 && Clock::now() < deadline) {
+    while (beats < 4 && Clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_GE(beats.load(), 3);
+    EXPECT_GE(beats.load(), 4);
     InitFrom("workflows:\n  - {flow_id: heartbeat, duration_ms: 0}\n");
     const auto lines = log.Lines();
     EXPECT_TRUE(kestrune_test::HasLine(lines, "[ERROR] Heartbeat trace failed: publish failed"));
+    EXPECT_TRUE(kestrune_test::HasLine(lines, "[ERROR] Heartbeat trace failed: unknown exception"));
   }
 
   // The period of 0 is read at the next cycle; Init then reports no thread running.
