@@ -37,9 +37,10 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:halt_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 log="${base}/fuzz.log"
 status=0
-# An input that runs for 10 s counts as a hang.
+# An input that runs for 10 s counts as a hang. The resident size grows slowly with
+# the corpus and the sanitizers' caches, so long runs get more room than the default.
 "${base}/build/kestrune_diagnostic_trace/fuzz_flow_config" \
-  -max_total_time="${seconds}" -timeout=10 -print_final_stats=1 \
+  -max_total_time="${seconds}" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
   -dict="${package}/test/fuzz/flow_config.dict" \
   -artifact_prefix="${base}/artifacts/" \
   "${base}/corpus" "${seeds}" >"${log}" 2>&1 || status=$?
