@@ -95,7 +95,8 @@ run_mode() {
       set -u
       export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_error=1}"
       export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-      export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}"
+      # Only third-party code is suppressed; tools/tsan_suppressions.txt says why.
+      export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=${repo}/tools/tsan_suppressions.txt}"
       cd "${dir}" && ctest --output-on-failure --timeout 300 -j "${jobs}" "${ctest_args[@]}"
     ) 2>&1 | tee "${out}" || true
     local total bad
