@@ -6,9 +6,9 @@
 #   tsan         the concurrency suites under ThreadSanitizer
 #   fuzz         the flow-configuration fuzzer for KESTRUNE_FUZZ_SECONDS (60), tools/run_fuzzer.sh
 #   ros          over ROS 2 Humble, when /opt/ros/humble/setup.bash exists
-# Usage: tools/build_and_test.sh [standalone|asan|tsan|fuzz|ros ...]   (default: all that apply)
-# Builds go to KESTRUNE_BUILD_ROOT (default .build), one directory per mode.
+# Usage: tools/build_and_test.sh [standalone|asan|ros ...]   (default: all that apply)
 # Ends with the line "N passed, M failed" over all suites; exits non-zero on any failure.
+# Builds go to KESTRUNE_BUILD_ROOT (default .build), one directory per mode.
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

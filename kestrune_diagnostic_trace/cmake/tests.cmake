@@ -32,6 +32,10 @@ kestrune_add_test(test_diagnostic_publication SKIP_LINKING_MAIN_LIBRARIES)
 kestrune_add_test(test_engine_lock)
 kestrune_add_test(test_heartbeat SKIP_LINKING_MAIN_LIBRARIES)
 kestrune_add_test(test_flow_trace_api)
+# Faults from outside: throwing callbacks, refused topics, unreadable, huge and deep files.
+kestrune_add_test(test_faults SKIP_LINKING_MAIN_LIBRARIES)
+# Eight threads and a re-initialising one on the engine; KESTRUNE_STRESS_SECONDS sets its length.
+kestrune_add_test(test_stress SKIP_LINKING_MAIN_LIBRARIES)
 
 # The scenario program's parts, and the program itself run as a child process.
 kestrune_add_test(test_flow_event_handler)
@@ -51,8 +55,3 @@ add_test(NAME test_downstream_package COMMAND ${CMAKE_COMMAND}
   "-DCXX_FLAGS=${CMAKE_CXX_FLAGS}"
   -P ${CMAKE_CURRENT_SOURCE_DIR}/test/downstream/build_and_run.cmake)
 set_tests_properties(test_downstream_package PROPERTIES TIMEOUT 300)
-
-# Faults from outside: throwing callbacks, refused topics, unreadable, huge and deep files.
-kestrune_add_test(test_faults SKIP_LINKING_MAIN_LIBRARIES)
-# Eight threads and a re-initialising one on the engine; KESTRUNE_STRESS_SECONDS sets its length.
-kestrune_add_test(test_stress SKIP_LINKING_MAIN_LIBRARIES)

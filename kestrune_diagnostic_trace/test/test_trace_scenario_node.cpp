@@ -380,6 +380,19 @@ workflows:
   EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline(10)), 0));
 }
 
+TEST(TraceScenarioNode, without_the_package_share_directory_fails_with_a_clear_error) {
+  InstallPrefix empty_prefix;
+  for (const std::string& ament_prefix_path : {empty_prefix.path(), std::string()}) {
+    SCOPED_TRACE("AMENT_PREFIX_PATH=" + ament_prefix_path);
+    ScenarioNode node(ament_prefix_path);
+    const std::string error =
+        "[ERROR] Share directory of package 'kestrune_diagnostic_trace' not found";
+    EXPECT_TRUE(node.WaitForLine([&](const std::string& text) { return text.rfind(error, 0) == 0; },
+                                 Deadline()));
+    EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline()), 1));
+  }
+}
+
 /// Waits for the next `count` duration lines; false at the deadline or the end of the output.
 bool WaitForDurations(ScenarioNode& node, int count, Clock::time_point deadline) {
   static const std::regex duration(R"(^\[INFO\] --------Flow .+ duration: \d+ ms--------$)");
@@ -423,19 +436,6 @@ TEST(TraceScenarioNode, sigint_or_sigterm_during_any_pass_ends_the_program_with_
   }
   for (auto& run : runs) {
     run.join();
-  }
-}
-
-TEST(TraceScenarioNode, without_the_package_share_directory_fails_with_a_clear_error) {
-  InstallPrefix empty_prefix;
-  for (const std::string& ament_prefix_path : {empty_prefix.path(), std::string()}) {
-    SCOPED_TRACE("AMENT_PREFIX_PATH=" + ament_prefix_path);
-    ScenarioNode node(ament_prefix_path);
-    const std::string error =
-        "[ERROR] Share directory of package 'kestrune_diagnostic_trace' not found";
-    EXPECT_TRUE(node.WaitForLine([&](const std::string& text) { return text.rfind(error, 0) == 0; },
-                                 Deadline()));
-    EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline()), 1));
   }
 }
 

@@ -1,7 +1,6 @@
 // The heartbeat thread, its start and its stop at process exit, and the bound
 // of the heartbeat flow's queue.
 #include <chrono>
-#include <exception>
 
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
