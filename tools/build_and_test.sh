@@ -3,11 +3,14 @@
 # test suite:
 #   standalone   the standalone rclcpp layer over Cyclone DDS, -Werror
 #   asan         the same with AddressSanitizer and UndefinedBehaviorSanitizer
+#   tsan         the concurrency suites under ThreadSanitizer
+#   fuzz         the flow-configuration fuzzer for KESTRUNE_FUZZ_SECONDS (60), tools/run_fuzzer.sh
 #   ros          over ROS 2 Humble, when /opt/ros/humble/setup.bash exists
 # With both standalone and ros, the ROS 2 build's events must also reach the
 # standalone build's diag_echo (tools/interop_check.sh).
 # Usage: tools/build_and_test.sh [standalone|asan|ros ...]   (default: all that apply)
 # Ends with the line "N passed, M failed" over all suites; exits non-zero on any failure.
+# Builds go to KESTRUNE_BUILD_ROOT (default .build), one directory per mode.
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -20,7 +23,7 @@ jobs=1
 
 modes=("$@")
 if [[ ${#modes[@]} -eq 0 ]]; then
-  modes=(standalone asan)
+  modes=(standalone asan tsan fuzz)
   [[ -f /opt/ros/humble/setup.bash ]] && modes+=(ros)
 fi
 
@@ -29,16 +32,34 @@ failed=0
 status=0
 
 sanitizer_flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+thread_sanitizer_flags="-fsanitize=thread -fno-omit-frame-pointer"
+# What ThreadSanitizer runs: the suites that start threads or child processes that do.
+concurrency_tests='^(test_engine_lock|test_heartbeat|test_stress|test_faults|test_trace_scenario_node)$'
+build_root="${KESTRUNE_BUILD_ROOT:-${repo}/.build}"
+
+run_fuzz() {
+  echo "=== fuzz: build and run ==="
+  if KESTRUNE_BUILD_ROOT="${build_root}" "${repo}/tools/run_fuzzer.sh" "${KESTRUNE_FUZZ_SECONDS:-60}"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); status=1
+  fi
+}
 
 run_mode() {
   local mode="$1"
-  local base="${repo}/.build/${mode}"
+  local base="${build_root}/${mode}"
   local cmake_args=(-DPython3_EXECUTABLE=/usr/bin/python3 -DKESTRUNE_WERROR=ON)
+  local ctest_args=()
   case "${mode}" in
     standalone) cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_BUILD_BENCHMARKS=ON) ;;
     asan) cmake_args+=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_C_FLAGS=${sanitizer_flags}"
                        "-DCMAKE_CXX_FLAGS=${sanitizer_flags}") ;;
+    tsan) cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_C_FLAGS=${thread_sanitizer_flags}"
+                       "-DCMAKE_CXX_FLAGS=${thread_sanitizer_flags}")
+          ctest_args+=(-R "${concurrency_tests}") ;;
     ros) cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+    fuzz) run_fuzz; return ;;
     *) echo "unknown mode: ${mode}" >&2; return 2 ;;
   esac
 
@@ -76,7 +97,9 @@ run_mode() {
       set -u
       export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_error=1}"
       export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-      cd "${dir}" && ctest --output-on-failure --timeout 300 -j "${jobs}"
+      # Only third-party code is suppressed; tools/tsan_suppressions.txt says why.
+      export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=${repo}/tools/tsan_suppressions.txt}"
+      cd "${dir}" && ctest --output-on-failure --timeout 300 -j "${jobs}" "${ctest_args[@]}"
     ) 2>&1 | tee "${out}" || true
     local total bad
     total="$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "${out}" | tail -1)"

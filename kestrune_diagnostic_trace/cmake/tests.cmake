@@ -43,6 +43,10 @@ kestrune_add_test(test_diagnostic_publication SKIP_LINKING_MAIN_LIBRARIES)
 kestrune_add_test(test_engine_lock)
 kestrune_add_test(test_heartbeat SKIP_LINKING_MAIN_LIBRARIES)
 kestrune_add_test(test_flow_trace_api)
+# Faults from outside: throwing callbacks, refused topics, unreadable, huge and deep files.
+kestrune_add_test(test_faults SKIP_LINKING_MAIN_LIBRARIES)
+# Eight threads and a re-initialising one on the engine; KESTRUNE_STRESS_SECONDS sets its length.
+kestrune_add_test(test_stress SKIP_LINKING_MAIN_LIBRARIES)
 
 # The scenario program's parts, and the program itself run as a child process.
 kestrune_add_test(test_flow_event_handler)

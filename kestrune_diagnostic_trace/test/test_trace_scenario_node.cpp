@@ -20,6 +20,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <kestrune_diagnostic_trace/build_mode.hpp>
@@ -437,6 +438,52 @@ TEST(TraceScenarioNode, without_the_package_share_directory_fails_with_a_clear_e
     EXPECT_TRUE(node.WaitForLine([&](const std::string& text) { return text.rfind(error, 0) == 0; },
                                  Deadline()));
     EXPECT_TRUE(ExitedWith(node.WaitForExit(Deadline()), 1));
+  }
+}
+
+/// Waits for the next `count` duration lines; false at the deadline or the end of the output.
+bool WaitForDurations(ScenarioNode& node, int count, Clock::time_point deadline) {
+  static const std::regex duration(R"(^\[INFO\] --------Flow .+ duration: \d+ ms--------$)");
+  for (int k = 0; k < count; ++k) {
+    if (!node.WaitForLine([](const std::string& text) { return std::regex_match(text, duration); },
+                          deadline)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+/// Runs the program and sends `signal` once pass `pass` (1 to 6) has begun: the
+/// script still completes its passes, publishing nothing after shutdown, and the
+/// program exits with status 0 instead of spinning.
+void InterruptPass(const InstallPrefix& prefix, int signal, int pass) {
+  SCOPED_TRACE(std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + " in pass " +
+               std::to_string(pass));
+  ScenarioNode node(prefix.path());
+  const auto deadline = Deadline(90);
+  // Pass 1 follows Init, which ends by starting the heartbeat; pass k follows the
+  // duration line of pass k - 1.
+  const bool begun =
+      pass == 1 ? node.WaitForText("[INFO] start heartbeat thread...", deadline).has_value()
+                : WaitForDurations(node, pass - 1, deadline);
+  ASSERT_TRUE(begun);
+  node.Signal(signal);
+  EXPECT_TRUE(WaitForDurations(node, 7 - pass, deadline));
+  EXPECT_TRUE(ExitedWith(node.WaitForExit(deadline), 0));
+}
+
+TEST(TraceScenarioNode, sigint_or_sigterm_during_any_pass_ends_the_program_with_status_zero) {
+  InstallPrefix prefix;
+  prefix.AddPackage(ReadFile(KESTRUNE_TEST_SOURCE_DIR "/config/test_flow.yaml"));
+  // Twelve runs side by side: the script mostly sleeps, so this takes about one run's time.
+  std::vector<std::thread> runs;
+  for (int signal : {SIGINT, SIGTERM}) {
+    for (int pass = 1; pass <= 6; ++pass) {
+      runs.emplace_back([&prefix, signal, pass] { InterruptPass(prefix, signal, pass); });
+    }
+  }
+  for (auto& run : runs) {
+    run.join();
   }
 }
 

@@ -1,7 +1,11 @@
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 
+#include <fstream>
+#include <ios>
+#include <iterator>
 #include <utility>
 
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/yaml.h>
 
 #include "engine_lock.hpp"
@@ -11,7 +15,21 @@ namespace kestrune {
 namespace trace {
 
 namespace {
+
 const char kHeartbeatFlowId[] = "heartbeat";
+
+/// The text of the configuration file, read here rather than by YAML::LoadFile:
+/// a file that opens but cannot be read (a directory, an I/O error) makes the
+/// stream throw std::ios_base::failure, which yaml-cpp lets out and leaks its
+/// buffer on.
+std::string ReadConfigFile(const std::string& path) {
+  std::ifstream stream(path, std::ios::binary);
+  if (!stream) {
+    throw YAML::BadFile(path);
+  }
+  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
 }  // namespace
 
 FlowTrace* FlowTrace::GetInstance() {
@@ -34,7 +52,7 @@ void FlowTrace::Init(const std::string& config_path, std::shared_ptr<rclcpp::Nod
   }
 
   try {
-    const YAML::Node root = YAML::LoadFile(config_path);
+    const YAML::Node root = YAML::Load(ReadConfigFile(config_path));
     const YAML::Node workflows = root["workflows"];
     if (!workflows || workflows.IsNull()) {
       KLOG_ERROR("No workflows configuration found");
@@ -55,7 +73,16 @@ void FlowTrace::Init(const std::string& config_path, std::shared_ptr<rclcpp::Nod
       flow_cfgs_[flow_id] = std::move(flow_cfg);
       flow_entries_[flow_id] = {&flow_queues_[flow_id], &flow_cfgs_[flow_id]};
     }
+  } catch (const YAML::DeepRecursion& e) {
+    // yaml-cpp stops at its nesting limit but words it as "bad file".
+    KLOG_ERROR("Failed to parse flow configuration file: {}",
+               fmt::format("yaml-cpp: error at line {}, column {}: nesting too deep",
+                           e.mark.line + 1, e.mark.column + 1));
+    return;
   } catch (const YAML::Exception& e) {
+    KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
+    return;
+  } catch (const std::ios_base::failure& e) {
     KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
     return;
   }

@@ -59,7 +59,15 @@ void FlowTrace::heartbeatThreadFun(std::atomic<uint32_t>& duration_ms) {
       break;
     }
     lock.unlock();
-    Trace(kHeartbeatId, kHeartbeatId, true);
+    try {
+      Trace(kHeartbeatId, kHeartbeatId, true);
+    } catch (const std::exception& e) {
+      // A publisher or publish callback that throws would otherwise end the
+      // process from this thread; the beats go on, only this event is lost.
+      KLOG_ERROR("Heartbeat trace failed: {}", e.what());
+    } catch (...) {
+      KLOG_ERROR("Heartbeat trace failed: unknown exception");
+    }
     KLOG_INFO("heartbeat...");
     lock.lock();
   }

@@ -1,0 +1,9 @@
+# The flow-configuration fuzzer (libFuzzer). Needs clang and the whole build under
+# -fsanitize=fuzzer-no-link plus the sanitizers; tools/run_fuzzer.sh sets that up.
+if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(FATAL_ERROR "KESTRUNE_FUZZ needs clang: build with CC=clang CXX=clang++")
+endif()
+add_executable(fuzz_flow_config test/fuzz/fuzz_flow_config.cpp)
+target_link_libraries(fuzz_flow_config PRIVATE ${PROJECT_NAME})
+target_link_options(fuzz_flow_config PRIVATE -fsanitize=fuzzer)
+kestrune_warnings(fuzz_flow_config)
