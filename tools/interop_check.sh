@@ -6,8 +6,9 @@
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-ros_install="${repo}/.build/ros/install"
-standalone_install="${repo}/.build/standalone/install"
+build_root="${KESTRUNE_BUILD_ROOT:-${repo}/.build}"
+ros_install="${build_root}/ros/install"
+standalone_install="${build_root}/standalone/install"
 export CYCLONEDDS_URI="file://${repo}/tools/cyclonedds_loopback.xml"
 export ROS_DOMAIN_ID="$((RANDOM % 200 + 20))"
 out="$(mktemp)"
