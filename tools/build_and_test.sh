@@ -8,7 +8,7 @@
 #   ros          over ROS 2 Humble, when /opt/ros/humble/setup.bash exists
 # With both standalone and ros, the ROS 2 build's events must also reach the
 # standalone build's diag_echo (tools/interop_check.sh).
-# Usage: tools/build_and_test.sh [standalone|asan|ros ...]   (default: all that apply)
+# Usage: tools/build_and_test.sh [standalone|asan|tsan|fuzz|ros ...]   (default: all that apply)
 # Ends with the line "N passed, M failed" over all suites; exits non-zero on any failure.
 # Builds go to KESTRUNE_BUILD_ROOT (default .build), one directory per mode.
 set -euo pipefail
