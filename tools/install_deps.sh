@@ -12,6 +12,8 @@ packages=(
   cyclonedds-dev cyclonedds-tools
   libgtest-dev libgmock-dev googletest libbenchmark-dev liblttng-ust-dev valgrind
   util-linux
+  # the flow files' schema check
+  python3-jsonschema python3-yaml
   # the fuzzer (tools/run_fuzzer.sh) and coverage (tools/run_coverage.sh)
   clang libclang-rt-14-dev lcov
 )

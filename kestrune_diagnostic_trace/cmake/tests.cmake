@@ -71,3 +71,14 @@ if(KESTRUNE_STANDALONE)
   kestrune_add_test(test_diag_echo)
   add_dependencies(test_trace_scenario_node diag_echo)
 endif()
+
+# Every bundled, example and test flow file against the JSON Schema, with Debian's
+# python3-jsonschema; the script also proves the schema refuses known slips.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+file(GLOB KESTRUNE_VALID_FLOW_FILES CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_SOURCE_DIR}/config/*.yaml
+  ${CMAKE_CURRENT_SOURCE_DIR}/examples/*.yaml
+  ${CMAKE_CURRENT_SOURCE_DIR}/test/flow_configs/*.yaml)
+add_test(NAME test_flow_config_schema
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/test/validate_flow_configs.py
+    ${CMAKE_CURRENT_SOURCE_DIR}/schema/flow_config.schema.json ${KESTRUNE_VALID_FLOW_FILES})
