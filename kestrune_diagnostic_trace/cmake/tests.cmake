@@ -37,6 +37,7 @@ add_dependencies(test_logger logger_probe)
 target_compile_definitions(test_logger PRIVATE
   KESTRUNE_LOGGER_PROBE="$<TARGET_FILE:logger_probe>"
   KESTRUNE_LOGGER_PROBE_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}/test/logger_probe.cpp")
+kestrune_add_test(test_flow_config)
 kestrune_add_test(test_trace_config SKIP_LINKING_MAIN_LIBRARIES)
 kestrune_add_test(test_flow_trace)
 kestrune_add_test(test_diagnostic_publication SKIP_LINKING_MAIN_LIBRARIES)

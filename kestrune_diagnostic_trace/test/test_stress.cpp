@@ -582,6 +582,69 @@ TEST(Stress, eight_threads_and_reinitialisation_keep_every_undisturbed_flow_inta
   EXPECT_GT(stress.node_events, node_events);
 }
 
+/// A configuration of three flows named `<prefix>_1` to `<prefix>_3`, each
+/// with `points` points and its file's prefix as its name.
+std::string Generation(const std::string& prefix, size_t points) {
+  std::string text = "workflows:\n";
+  for (int flow = 1; flow <= 3; ++flow) {
+    text += "  - flow_id: " + prefix + "_" + std::to_string(flow) + "\n    flow_name: " + prefix +
+            "\n    flow_points:\n";
+    for (size_t point = 0; point < points; ++point) {
+      text += "      - {point_id: p" + std::to_string(point) + ", on_success: true, event_id: 1}\n";
+    }
+  }
+  return text;
+}
+
+TEST(Stress, threads_never_see_a_half_loaded_or_mixed_configuration_while_init_runs) {
+  const TempFile five(Generation("five", 5));
+  const TempFile seven(Generation("seven", 7));
+  const std::set<std::string> five_ids = {"five_1", "five_2", "five_3"};
+  const std::set<std::string> seven_ids = {"seven_1", "seven_2", "seven_3"};
+  PublishCallback callback = [](const std::string&, const DiagnosticEvent&) { return true; };
+  Engine()->Init(five.path(), callback);
+
+  std::atomic<bool> done{false};
+  std::atomic<uint64_t> torn{0};
+  std::atomic<uint64_t> reads{0};
+  auto reader = [&] {
+    while (!done) {
+      const std::set<std::string> ids = Engine()->GetTraceFlows();
+      if (ids != five_ids && ids != seven_ids) {
+        ++torn;
+      }
+      for (const auto& id : ids) {
+        Engine()->Trace(id, "p0", true);
+        // The flow may be gone by now (the other file came in); one that is
+        // here is whole and of one file.
+        const std::shared_ptr<TraceFlowCfg> flow = Engine()->GetTraceFlowCfg(id);
+        if (flow && flow->flow_points.size() != (flow->flow_name == "five" ? 5u : 7u)) {
+          ++torn;
+        }
+        if (flow && id.rfind(flow->flow_name, 0) != 0) {
+          ++torn;
+        }
+      }
+      ++reads;
+    }
+  };
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 3; ++i) {
+    readers.emplace_back(reader);
+  }
+  // At least 200 swaps, and until the readers have had their turns too.
+  const auto deadline = Clock::now() + kGrace;
+  for (int round = 0; (round < 200 || reads < 200) && Clock::now() < deadline; ++round) {
+    Engine()->Init(round % 2 == 0 ? seven.path() : five.path(), callback);
+  }
+  done = true;
+  for (auto& thread : readers) {
+    thread.join();
+  }
+  EXPECT_EQ(torn, 0u);
+  EXPECT_GE(reads, 200u);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -23,10 +23,6 @@
 #include "kestrune_diagnostic_trace/trace_point.hpp"
 #include "kestrune_diagnostic_trace/trace_point_cfg.hpp"
 
-namespace YAML {
-class Node;
-}  // namespace YAML
-
 namespace kestrune {
 namespace trace {
 
@@ -110,8 +106,10 @@ class FlowTrace {
   /// Stops a running heartbeat thread before the members it uses are destroyed.
   ~FlowTrace();
 
-  std::shared_ptr<TracePointCfg> parseTracePointCfg(const YAML::Node& node);
-  std::shared_ptr<TraceFlowCfg> parseTraceFlowCfg(const YAML::Node& node);
+  /// Both Inits: parses, creates the publishers, then swaps the new flows in
+  /// under the engine mutex at once. `publish_callback` replaces the current one when given.
+  void load(const std::string& config_path, std::shared_ptr<rclcpp::Node> node,
+            const PublishCallback* publish_callback);
 
   /// Appends the point to the flow's queue and runs the running check; takes the engine mutex.
   void recordPoint(const std::string& flow_id, std::shared_ptr<TracePoint>&& point);

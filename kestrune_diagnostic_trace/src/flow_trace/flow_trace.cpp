@@ -1,22 +1,23 @@
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 
+#include <exception>
 #include <fstream>
 #include <ios>
 #include <iterator>
 #include <utility>
 
-#include <yaml-cpp/depthguard.h>
-#include <yaml-cpp/yaml.h>
+#include <yaml-cpp/exceptions.h>
 
 #include "engine_lock.hpp"
+#include "flow_config_log.hpp"
+#include "kestrune_diagnostic_trace/flow_config.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
+#include "publication.hpp"
 
 namespace kestrune {
 namespace trace {
 
 namespace {
-
-const char kHeartbeatFlowId[] = "heartbeat";
 
 /// The text of the configuration file, read here rather than by YAML::LoadFile:
 /// a file that opens but cannot be read (a directory, an I/O error) makes the
@@ -38,87 +39,78 @@ FlowTrace* FlowTrace::GetInstance() {
 }
 
 void FlowTrace::Init(const std::string& config_path, std::shared_ptr<rclcpp::Node> node) {
-  if (detail::EngineLock::HeldByThisThread()) {
-    detail::EngineLock::ReportReentry("Init");
-    return;
-  }
-  {
-    detail::EngineLock lock(mutex_, "Init");
-    node_ = std::move(node);
-    flow_queues_.clear();
-    flow_cfgs_.clear();
-    flow_entries_.clear();
-    publishers_.clear();
-  }
-
-  try {
-    const YAML::Node root = YAML::Load(ReadConfigFile(config_path));
-    const YAML::Node workflows = root["workflows"];
-    if (!workflows || workflows.IsNull()) {
-      KLOG_ERROR("No workflows configuration found");
-      return;
-    }
-    if (!workflows.IsSequence()) {
-      KLOG_ERROR("workflows should be a sequence");
-      return;
-    }
-    for (const YAML::Node& entry : workflows) {
-      std::shared_ptr<TraceFlowCfg> flow_cfg = parseTraceFlowCfg(entry);
-      if (!flow_cfg) {
-        continue;
-      }
-      detail::EngineLock lock(mutex_, "Init");
-      const std::string flow_id = flow_cfg->flow_id;
-      flow_queues_[flow_id] = FlowQueue();
-      flow_cfgs_[flow_id] = std::move(flow_cfg);
-      flow_entries_[flow_id] = {&flow_queues_[flow_id], &flow_cfgs_[flow_id]};
-    }
-  } catch (const YAML::DeepRecursion& e) {
-    // yaml-cpp stops at its nesting limit but words it as "bad file".
-    KLOG_ERROR("Failed to parse flow configuration file: {}",
-               fmt::format("yaml-cpp: error at line {}, column {}: nesting too deep",
-                           e.mark.line + 1, e.mark.column + 1));
-    return;
-  } catch (const YAML::Exception& e) {
-    KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
-    return;
-  } catch (const std::ios_base::failure& e) {
-    KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
-    return;
-  }
-
-  {
-    detail::EngineLock lock(mutex_, "Init");
-    auto heartbeat = flow_cfgs_.find(kHeartbeatFlowId);
-    if (heartbeat == flow_cfgs_.end()) {
-      return;
-    }
-    auto& points = heartbeat->second->flow_points;
-    if (points.empty() || points.front()->point_id != kHeartbeatFlowId) {
-      // The heartbeat flow always starts with its own point; repeat_max below
-      // repeat_cnt keeps the ordered flow on it for good.
-      auto point = std::make_shared<TracePointCfg>(kHeartbeatFlowId);
-      point->on_success = true;
-      point->repeat_cnt = 100;
-      point->repeat_max = 10;
-      points.push_front(std::move(point));
-    }
-  }
-  KLOG_INFO("heartbeat duration: {}, heartbeat run: {}", heartbeat_duration_.load(),
-            heartbeat_running_.load());
-  startHeartbeat();
+  load(config_path, std::move(node), nullptr);
 }
 
 void FlowTrace::Init(const std::string& config_path, PublishCallback& publish_callback) {
+  load(config_path, std::shared_ptr<rclcpp::Node>(), &publish_callback);
+}
+
+void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Node> node,
+                     const PublishCallback* publish_callback) {
   if (detail::EngineLock::HeldByThisThread()) {
     detail::EngineLock::ReportReentry("Init");
     return;
   }
-  {
-    detail::EngineLock lock(mutex_, "Init");
-    publish_callback_ = publish_callback;
+  ParsedFlowConfig parsed;
+  try {
+    parsed = detail::ParseFlowConfigLogged(ReadConfigFile(config_path));
+  } catch (const YAML::Exception& e) {
+    KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
+  } catch (const std::ios_base::failure& e) {
+    KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
   }
-  Init(config_path, std::shared_ptr<rclcpp::Node>());
+
+  // Publishers are made before the lock is taken: creating one calls into ROS 2.
+  detail::PublisherTable publishers;
+  std::exception_ptr refused;
+  if (node) {
+    for (auto flow = parsed.flows.begin(); flow != parsed.flows.end(); ++flow) {
+      try {
+        detail::AttachPublisher(*node, **flow, publishers);
+      } catch (...) {
+        // A topic ROS 2 refuses ends the file there: the flows before it load.
+        refused = std::current_exception();
+        parsed.flows.erase(flow, parsed.flows.end());
+        break;
+      }
+    }
+  }
+  std::unordered_map<std::string, FlowQueue> queues;
+  std::unordered_map<std::string, std::shared_ptr<TraceFlowCfg>> cfgs;
+  for (auto& flow : parsed.flows) {
+    const std::string flow_id = flow->flow_id;
+    queues[flow_id] = FlowQueue();
+    cfgs[flow_id] = std::move(flow);
+  }
+  const bool has_heartbeat = cfgs.count(kHeartbeatFlowId) != 0;
+
+  {
+    // One swap: no thread sees a half-loaded engine. The old tables go after
+    // the lock is released.
+    detail::EngineLock lock(mutex_, "Init");
+    node_ = std::move(node);
+    if (publish_callback != nullptr) {
+      publish_callback_ = *publish_callback;
+    }
+    flow_queues_.swap(queues);
+    flow_cfgs_.swap(cfgs);
+    publishers_.swap(publishers);
+    flow_entries_.clear();
+    for (auto& [flow_id, cfg] : flow_cfgs_) {
+      flow_entries_[flow_id] = {&flow_queues_[flow_id], &cfg};
+    }
+  }
+  if (refused) {
+    std::rethrow_exception(refused);
+  }
+  if (!has_heartbeat) {
+    return;
+  }
+  heartbeat_duration_ = parsed.heartbeat_period_ms;
+  KLOG_INFO("heartbeat duration: {}, heartbeat run: {}", heartbeat_duration_.load(),
+            heartbeat_running_.load());
+  startHeartbeat();
 }
 
 void FlowTrace::RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg) {
@@ -222,11 +214,7 @@ std::shared_ptr<TraceFlowCfg> FlowTrace::GetTraceFlowCfg(const std::string& flow
 }
 
 void FlowTrace::publishEvent(const TraceFlowCfg& flow, const DiagnosticEvent& event) {
-  if (flow.publisher) {
-    flow.publisher->publish(event);
-  } else if (publish_callback_) {
-    publish_callback_(flow.diag_topic, event);
-  }
+  detail::PublishEvent(flow, publish_callback_, event);
 }
 
 }  // namespace trace

@@ -1,5 +1,6 @@
-// libFuzzer target: arbitrary bytes as a flow configuration file through Init,
-// then every flow the file defined is traced and checked in a few ways. A crash,
+// libFuzzer target: arbitrary bytes through the configuration parser and, as a
+// flow configuration file, through Init; then every flow the file defined is
+// traced and checked in a few ways. A crash,
 // a sanitizer report, a hang, an exception out of the engine or a broken
 // invariant (abort) is a finding. Run it with tools/run_fuzzer.sh.
 #include <sys/mman.h>
@@ -9,10 +10,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
 
+#include <kestrune_diagnostic_trace/flow_config.hpp>
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 
 namespace {
@@ -141,8 +144,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(ftruncate(state.config_fd, 0) == 0);
   Require(pwrite(state.config_fd, data, size, 0) == static_cast<ssize_t>(size));
 
+  // Init loads exactly the flows the parser reads; findings point into the text.
+  const auto parsed =
+      kestrune::trace::ParseFlowConfig(std::string(reinterpret_cast<const char*>(data), size));
+  std::set<std::string> parsed_ids;
+  for (const auto& flow : parsed.flows) {
+    parsed_ids.insert(flow->flow_id);
+  }
+  for (const auto& finding : parsed.findings) {
+    Require(finding.line >= 0 && finding.column >= 0);
+  }
+
   FlowTrace* engine = FlowTrace::GetInstance();
   engine->Init(state.config_path, state.callback);
+  Require(engine->GetTraceFlows() == parsed_ids);
   for (const std::string& flow_id : engine->GetTraceFlows()) {
     const std::shared_ptr<TraceFlowCfg> flow = engine->GetTraceFlowCfg(flow_id);
     Require(flow != nullptr && flow->flow_id == flow_id);

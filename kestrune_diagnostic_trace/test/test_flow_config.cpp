@@ -1,0 +1,343 @@
+// The configuration parser on its own: text in, flows and findings out.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <kestrune_diagnostic_trace/flow_config.hpp>
+
+#include "support/captured_log.hpp"
+
+namespace {
+
+using kestrune::trace::ConfigFinding;
+using kestrune::trace::FindingSeverity;
+using kestrune::trace::ParsedFlowConfig;
+using kestrune::trace::ParseFlowConfig;
+using kestrune::trace::TraceFlowCfg;
+
+std::vector<std::string> FlowIds(const ParsedFlowConfig& parsed) {
+  std::vector<std::string> ids;
+  for (const auto& flow : parsed.flows) {
+    ids.push_back(flow->flow_id);
+  }
+  return ids;
+}
+
+std::vector<std::string> PointIds(const TraceFlowCfg& flow) {
+  std::vector<std::string> ids;
+  for (const auto& point : flow.flow_points) {
+    ids.push_back(point->point_id);
+  }
+  return ids;
+}
+
+std::string Describe(const std::vector<ConfigFinding>& findings) {
+  std::string text;
+  for (const auto& finding : findings) {
+    text += std::to_string(finding.line) + ":" + std::to_string(finding.column) + " [" +
+            finding.key + "] " + finding.message + "\n";
+  }
+  return text;
+}
+
+TEST(FlowConfig, point_keys_alternatives_and_defaults) {
+  const auto parsed = ParseFlowConfig(R"(
+workflows:
+  - flow_id: f
+    flow_points:
+      - {point_id: a, event_id: 5, failure_id: 7, point_desc: pd, description: d}
+      - {point_id: b, faliure_id: 9, description: d, optional: true}
+      - {point_id: c, optional: false, on_success: yes, on_failure: off, on_timeout: on,
+         repeat_cnt: 3, repeat_max: 2, timeout_ms: 100, freq_min: .inf}
+      - {point_id: d, unknown_key: ignored}
+)");
+  ASSERT_EQ(parsed.flows.size(), 1u);
+  EXPECT_TRUE(parsed.findings.empty()) << Describe(parsed.findings);
+  const auto& points = parsed.flows[0]->flow_points;
+  ASSERT_EQ(points.size(), 4u);
+  EXPECT_EQ(points[0]->event_id, 5u);
+  EXPECT_EQ(points[0]->description, "pd");
+  EXPECT_EQ(points[1]->event_id, 9u);
+  EXPECT_FALSE(points[1]->is_critical);
+  EXPECT_TRUE(points[2]->is_critical);
+  EXPECT_TRUE(points[2]->on_success);
+  EXPECT_FALSE(points[2]->on_failure);
+  EXPECT_TRUE(points[2]->on_timeout);
+  EXPECT_EQ(points[2]->repeat_cnt, 3u);
+  EXPECT_EQ(points[2]->repeat_max, 2u);
+  EXPECT_EQ(points[2]->timeout_ms, 100u);
+  EXPECT_TRUE(std::isinf(points[2]->freq_min));
+  // A parsed point is critical unless it says otherwise; the rest as constructed.
+  EXPECT_TRUE(points[3]->is_critical);
+  EXPECT_FALSE(points[3]->on_success);
+  EXPECT_TRUE(points[3]->on_failure);
+  EXPECT_EQ(points[3]->event_id, 0u);
+}
+
+TEST(FlowConfig, flows_keep_file_order_and_duplicates_and_get_no_publisher) {
+  const auto parsed = ParseFlowConfig(R"(
+workflows:
+  - {flow_id: b, diag_topic: t, failure_id: 7, faliure_id: 9, check_order: false}
+  - {flow_id: a, diag_topic: t}
+  - {flow_id: b, flow_name: second}
+  - {flow_name: no id}
+)");
+  EXPECT_EQ(FlowIds(parsed), (std::vector<std::string>{"b", "a", "b", ""}));
+  EXPECT_EQ(parsed.flows[0]->event_id, 7u);
+  EXPECT_FALSE(parsed.flows[0]->check_order);
+  EXPECT_TRUE(parsed.flows[2]->check_order);
+  EXPECT_EQ(parsed.flows[2]->flow_name, "second");
+  for (const auto& flow : parsed.flows) {
+    EXPECT_FALSE(flow->publisher);
+  }
+  EXPECT_EQ(parsed.heartbeat_period_ms, 0u);
+  EXPECT_TRUE(parsed.findings.empty()) << Describe(parsed.findings);
+}
+
+TEST(FlowConfig, heartbeat_flow_gets_its_point_and_period) {
+  const auto parsed = ParseFlowConfig(R"(
+workflows:
+  - {flow_id: other, duration_ms: 5}
+  - {flow_id: heartbeat, duration_ms: 250, flow_points: [{point_id: a}, {point_id: heartbeat}]}
+  - {flow_id: listed_first}
+)");
+  ASSERT_EQ(parsed.flows.size(), 3u);
+  EXPECT_EQ(parsed.heartbeat_period_ms, 250u);
+  const auto& heartbeat = *parsed.flows[1];
+  EXPECT_EQ(PointIds(heartbeat), (std::vector<std::string>{"heartbeat", "a", "heartbeat"}));
+  EXPECT_EQ(heartbeat.flow_points[0]->repeat_cnt, 100u);
+  EXPECT_EQ(heartbeat.flow_points[0]->repeat_max, 10u);
+  EXPECT_TRUE(heartbeat.flow_points[0]->on_success);
+  EXPECT_FALSE(heartbeat.flow_points[0]->is_critical);
+
+  const auto own_point = ParseFlowConfig(
+      "workflows:\n  - {flow_id: heartbeat, flow_points: [{point_id: heartbeat, repeat_cnt: 2}]}");
+  ASSERT_EQ(own_point.flows.size(), 1u);
+  EXPECT_EQ(own_point.heartbeat_period_ms, 0u);
+  ASSERT_EQ(own_point.flows[0]->flow_points.size(), 1u);
+  EXPECT_EQ(own_point.flows[0]->flow_points[0]->repeat_cnt, 2u);
+}
+
+TEST(FlowConfig, null_string_values_read_as_the_text_null) {
+  const auto parsed = ParseFlowConfig(R"(
+workflows:
+  - flow_id:
+    diag_topic: ~
+    flow_points:
+      - {point_id: , point_desc: }
+)");
+  ASSERT_EQ(parsed.flows.size(), 1u);
+  EXPECT_EQ(parsed.flows[0]->flow_id, "null");
+  EXPECT_EQ(parsed.flows[0]->diag_topic, "null");
+  ASSERT_EQ(parsed.flows[0]->flow_points.size(), 1u);
+  EXPECT_EQ(parsed.flows[0]->flow_points[0]->point_id, "null");
+  EXPECT_EQ(parsed.flows[0]->flow_points[0]->description, "null");
+}
+
+struct DroppedEntry {
+  const char* name;
+  std::string yaml;
+  // What survives: the flow ids, and the points of the first flow.
+  std::vector<std::string> flows;
+  std::vector<std::string> points;
+  // The one finding expected.
+  FindingSeverity severity;
+  int line;
+  int column;
+  const char* key;
+  const char* message_part;
+};
+
+void PrintTo(const DroppedEntry& entry, std::ostream* out) {
+  *out << entry.name;
+}
+
+class DroppedEntries : public ::testing::TestWithParam<DroppedEntry> {};
+
+TEST_P(DroppedEntries, are_reported_with_key_and_position) {
+  const DroppedEntry& entry = GetParam();
+  const auto parsed = ParseFlowConfig(entry.yaml);
+  EXPECT_EQ(FlowIds(parsed), entry.flows);
+  if (!parsed.flows.empty()) {
+    EXPECT_EQ(PointIds(*parsed.flows[0]), entry.points);
+  }
+  ASSERT_EQ(parsed.findings.size(), 1u) << Describe(parsed.findings);
+  const ConfigFinding& finding = parsed.findings[0];
+  EXPECT_EQ(finding.severity, entry.severity);
+  EXPECT_EQ(finding.line, entry.line) << Describe(parsed.findings);
+  EXPECT_EQ(finding.column, entry.column) << Describe(parsed.findings);
+  EXPECT_EQ(finding.key, entry.key);
+  EXPECT_NE(finding.message.find(entry.message_part), std::string::npos) << finding.message;
+}
+
+const auto kError = FindingSeverity::kError;
+const auto kWarning = FindingSeverity::kWarning;
+
+INSTANTIATE_TEST_SUITE_P(
+    FlowConfig, DroppedEntries,
+    ::testing::Values(
+        DroppedEntry{"negative_repeat_cnt",
+                     "workflows:\n- flow_id: f\n  flow_points:\n"
+                     "  - {point_id: a, repeat_cnt: -3}\n  - {point_id: b}\n",
+                     {"f"},
+                     {"b"},
+                     kError,
+                     4,
+                     31,
+                     "repeat_cnt",
+                     "'-3'"},
+        DroppedEntry{"boolean_without_value",
+                     "workflows:\n- flow_id: f\n  flow_points:\n  - {point_id: a, optional: }\n",
+                     {"f"},
+                     {},
+                     kError,
+                     4,
+                     29,
+                     "optional",
+                     "no value"},
+        DroppedEntry{"too_large_for_32_bits",
+                     "workflows:\n- flow_id: f\n  flow_points:\n"
+                     "  - {point_id: a, repeat_max: 4294967296}\n",
+                     {"f"},
+                     {},
+                     kError,
+                     4,
+                     31,
+                     "repeat_max",
+                     "unsigned 32-bit"},
+        DroppedEntry{"first_event_key_wins_even_when_bad",
+                     "workflows:\n- flow_id: f\n  flow_points:\n"
+                     "  - {point_id: a, event_id: -1, failure_id: 4}\n",
+                     {"f"},
+                     {},
+                     kError,
+                     4,
+                     29,
+                     "event_id",
+                     "'-1'"},
+        DroppedEntry{"string_given_a_mapping",
+                     "workflows:\n- flow_id: f\n  flow_points:\n"
+                     "  - {point_id: a, point_desc: {nested: map}}\n",
+                     {"f"},
+                     {},
+                     kError,
+                     4,
+                     31,
+                     "point_desc",
+                     "a mapping"},
+        DroppedEntry{"point_without_point_id",
+                     "workflows:\n- flow_id: f\n  flow_points:\n  - {description: no id}\n",
+                     {"f"},
+                     {},
+                     kError,
+                     4,
+                     5,
+                     "point_id",
+                     "without point_id"},
+        DroppedEntry{"point_that_is_a_scalar",
+                     "workflows:\n- flow_id: f\n  flow_points:\n  - just a scalar\n",
+                     {"f"},
+                     {},
+                     kError,
+                     4,
+                     5,
+                     "flow_points",
+                     "not a mapping"},
+        DroppedEntry{"flow_check_order_no_boolean",
+                     "workflows:\n- {flow_id: f, check_order: maybe}\n- {flow_id: kept}\n",
+                     {"kept"},
+                     {},
+                     kError,
+                     2,
+                     29,
+                     "check_order",
+                     "'maybe'"},
+        DroppedEntry{"flow_that_is_a_scalar",
+                     "workflows:\n- just a scalar\n- {flow_id: kept}\n",
+                     {"kept"},
+                     {},
+                     kError,
+                     2,
+                     3,
+                     "workflows",
+                     "not a mapping"},
+        DroppedEntry{"flow_that_is_a_list",
+                     "workflows:\n- [flow_id, f]\n",
+                     {},
+                     {},
+                     kError,
+                     2,
+                     3,
+                     "workflows",
+                     "not a mapping"},
+        DroppedEntry{"heartbeat_negative_period",
+                     "workflows:\n- {flow_id: heartbeat, duration_ms: -5}\n",
+                     {},
+                     {},
+                     kError,
+                     2,
+                     37,
+                     "duration_ms",
+                     "'-5'"},
+        DroppedEntry{"flow_points_not_a_sequence",
+                     "workflows:\n- {flow_id: f, flow_points: {point_id: a}}\n",
+                     {"f"},
+                     {},
+                     kWarning,
+                     2,
+                     29,
+                     "flow_points",
+                     "should be a sequence"},
+        DroppedEntry{
+            "no_workflows", "other: 1\n", {}, {}, kError, 1, 1, "workflows", "no workflows"},
+        DroppedEntry{
+            "workflows_null", "workflows:\n", {}, {}, kError, 1, 1, "workflows", "no workflows"},
+        DroppedEntry{"workflows_not_a_sequence",
+                     "workflows: {flow_id: f}\n",
+                     {},
+                     {},
+                     kError,
+                     1,
+                     12,
+                     "workflows",
+                     "should be a sequence"},
+        DroppedEntry{"document_a_scalar",
+                     "just text\n",
+                     {},
+                     {},
+                     kError,
+                     1,
+                     1,
+                     "workflows",
+                     "should be a mapping"},
+        DroppedEntry{"syntax_error",
+                     "workflows:\n  - {flow_id: f\n",
+                     {},
+                     {},
+                     kError,
+                     3,
+                     1,
+                     "",
+                     "end of map flow not found"},
+        DroppedEntry{"nesting_too_deep",
+                     std::string(3000, '['),
+                     {},
+                     {},
+                     kError,
+                     1,
+                     1,
+                     "",
+                     "nesting too deep"}),
+    [](const ::testing::TestParamInfo<DroppedEntry>& info) { return info.param.name; });
+
+TEST(FlowConfig, parsing_writes_no_log_line) {
+  kestrune_test::CapturedLog log;
+  ParseFlowConfig("workflows:\n- {flow_id: f, check_order: maybe}\n- {flow_id: g}\n");
+  ParseFlowConfig("{");
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+}  // namespace
