@@ -118,6 +118,12 @@ class FlowConfigReader {
     }
     conversion_key_ = key;
     conversion_value_ = value;
+    // A key written without a value at the end of its line gets the position of
+    // whatever comes next, often another line: point at the key instead.
+    conversion_mark_ = value.Mark();
+    if (value.IsNull() && keyMark(node, key).line != conversion_mark_.line) {
+      conversion_mark_ = keyMark(node, key);
+    }
     conversion_expected_ = ExpectedText<T>();
     field = value.as<T>();
     conversion_key_ = nullptr;
@@ -254,7 +260,7 @@ class FlowConfigReader {
   void addEntryError(const YAML::Node& entry, const YAML::Exception& e, const char* list_key,
                      const char* what) {
     if (conversion_key_ != nullptr) {
-      addError(conversion_value_.Mark(), conversion_key_,
+      addError(conversion_mark_, conversion_key_,
                std::string(conversion_key_) + " should be " + conversion_expected_ + ", found " +
                    DescribeValue(conversion_value_) + "; the " + what + " is dropped");
       conversion_key_ = nullptr;
@@ -282,6 +288,7 @@ class FlowConfigReader {
   // The conversion under way, for the finding if it fails.
   const char* conversion_key_{nullptr};
   YAML::Node conversion_value_;
+  YAML::Mark conversion_mark_;
   const char* conversion_expected_{""};
 };
 
