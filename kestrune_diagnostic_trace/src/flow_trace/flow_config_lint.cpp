@@ -1,0 +1,438 @@
+// Checks of a flow configuration beyond what Init refuses: the parser supplies
+// the errors, a walk over the YAML with its positions supplies the rest.
+#include "kestrune_diagnostic_trace/flow_config_lint.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <tuple>
+#include <unordered_map>
+
+#include <fmt/format.h>
+#include <yaml-cpp/yaml.h>
+#include <rclcpp/exceptions.hpp>
+#include <rclcpp/expand_topic_or_service_name.hpp>
+
+namespace kestrune {
+namespace trace {
+
+namespace {
+
+using Keys = std::vector<std::string>;
+
+const Keys kTopKeys{"workflows"};
+const Keys kFlowKeys{"flow_id",  "flow_name",  "diag_topic", "description", "check_order",
+                     "event_id", "failure_id", "faliure_id", "duration_ms", "flow_points"};
+const Keys kPointKeys{"point_id",   "point_desc", "description", "optional",   "event_id",
+                      "failure_id", "faliure_id", "on_success",  "on_failure", "on_timeout",
+                      "repeat_cnt", "repeat_max", "timeout_ms",  "freq_min"};
+const char* const kEventIdKeys[] = {"event_id", "failure_id", "faliure_id"};
+const char kHeartbeat[] = "heartbeat";
+
+/// Edits (insert, delete, replace, swap of neighbours) turning `a` into `b`.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) {
+    d[i][0] = i;
+  }
+  for (size_t j = 0; j <= b.size(); ++j) {
+    d[0][j] = j;
+  }
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+/// The known key nearest to `key`, if it is near enough to be a slip of it.
+std::optional<std::string> NearestKey(const std::string& key, const Keys& known) {
+  std::optional<std::string> best;
+  size_t best_distance = std::max<size_t>(2, key.size() / 3) + 1;
+  for (const auto& candidate : known) {
+    const size_t distance = EditDistance(key, candidate);
+    if (distance < best_distance) {
+      best_distance = distance;
+      best = candidate;
+    }
+  }
+  return best;
+}
+
+bool Contains(const Keys& keys, const std::string& key) {
+  return std::find(keys.begin(), keys.end(), key) != keys.end();
+}
+
+/// A value as the parser would read it, or nothing when that conversion fails
+/// (the parser reports those).
+template <typename T>
+std::optional<T> ValueOf(const YAML::Node& node) {
+  try {
+    return node.as<T>();
+  } catch (const YAML::Exception&) {
+    return std::nullopt;
+  }
+}
+
+/// The first present key of event_id, failure_id, faliure_id, as the parser picks it.
+const char* EventIdKey(const YAML::Node& map) {
+  for (const char* key : kEventIdKeys) {
+    if (map[key]) {
+      return key;
+    }
+  }
+  return nullptr;
+}
+
+/// A point as read: the keys the warnings look at, with their values when they convert.
+struct PointFacts {
+  std::string point_id;
+  const char* event_key{nullptr};
+  std::optional<uint32_t> event_id{0};
+  std::optional<bool> on_success{false};
+  std::optional<bool> on_failure;  // only when written: its default says nothing
+  std::optional<bool> on_timeout{false};
+  std::optional<uint32_t> repeat_cnt{0};
+  std::optional<uint32_t> repeat_max{0};
+  std::optional<uint32_t> timeout_ms{0};
+};
+
+/// Where an event id was first seen on a topic.
+struct EventIdUse {
+  std::string flow_id;
+  std::string point_id;
+  int line;
+};
+
+class Linter {
+ public:
+  explicit Linter(std::vector<ConfigFinding>& findings) : findings_(findings) {}
+
+  void Run(const YAML::Node& root) {
+    if (!root.IsMap()) {
+      return;
+    }
+    CheckKeys(root, kTopKeys, "at the top level");
+    const YAML::Node workflows = root["workflows"];
+    if (!workflows || !workflows.IsSequence()) {
+      return;
+    }
+    const auto winners = FlowsThatLoad(workflows);
+    size_t index = 0;
+    for (const YAML::Node& entry : workflows) {
+      if (entry.IsMap()) {
+        CheckFlow(entry, winners.count(index) != 0);
+      }
+      ++index;
+    }
+  }
+
+ private:
+  void Add(FindingSeverity severity, const YAML::Mark& mark, const std::string& key,
+           std::string message) {
+    const bool known = mark.line >= 0;
+    findings_.push_back({severity, known ? mark.line + 1 : 0, known ? mark.column + 1 : 0, key,
+                         std::move(message)});
+  }
+
+  /// The position of `key` itself in `map` (its value may have none, as a bare key).
+  static YAML::Mark KeyMark(const YAML::Node& map, const std::string& key) {
+    for (const auto& entry : map) {
+      if (entry.first.IsScalar() && entry.first.Scalar() == key) {
+        return entry.first.Mark();
+      }
+    }
+    return map.Mark();
+  }
+
+  void CheckKeys(const YAML::Node& map, const Keys& known, const char* where) {
+    for (const auto& entry : map) {
+      if (!entry.first.IsScalar()) {
+        continue;
+      }
+      const std::string& key = entry.first.Scalar();
+      if (Contains(known, key)) {
+        continue;
+      }
+      std::string message = fmt::format("unknown key '{}' {}; it is ignored", key, where);
+      if (auto nearest = NearestKey(key, known)) {
+        message = fmt::format("unknown key '{}'; did you mean '{}'?", key, *nearest);
+      } else if (&known == &kPointKeys && Contains(kFlowKeys, key)) {
+        message = fmt::format("key '{}' belongs to a flow, not to a point; it is ignored", key);
+      } else if (&known == &kFlowKeys && Contains(kPointKeys, key)) {
+        message = fmt::format("key '{}' belongs to a point, not to a flow; it is ignored", key);
+      }
+      Add(FindingSeverity::kWarning, entry.first.Mark(), key, std::move(message));
+    }
+    if (map["faliure_id"]) {
+      const char* used = EventIdKey(map);
+      Add(FindingSeverity::kWarning, KeyMark(map, "faliure_id"), "faliure_id",
+          std::string(used == std::string("faliure_id")
+                          ? "key 'faliure_id' is a misspelling kept for old files; write 'event_id'"
+                          : fmt::format("key 'faliure_id' is ignored: '{}' is given", used)));
+    }
+  }
+
+  /// Indices of the flow entries Init keeps: per flow id the last entry whose own
+  /// keys convert. Reports every earlier entry of a kept id as a duplicate.
+  std::unordered_map<size_t, bool> FlowsThatLoad(const YAML::Node& workflows) {
+    std::map<std::string, std::vector<std::pair<size_t, YAML::Node>>> by_id;
+    size_t index = 0;
+    for (const YAML::Node& entry : workflows) {
+      if (entry.IsMap() && entry["flow_id"] && FlowKeysConvert(entry)) {
+        by_id[entry["flow_id"].as<std::string>()].emplace_back(index, entry);
+      }
+      ++index;
+    }
+    std::unordered_map<size_t, bool> winners;
+    for (const auto& id_entries : by_id) {
+      const auto& entries = id_entries.second;
+      winners[entries.back().first] = true;
+      for (size_t i = 1; i < entries.size(); ++i) {
+        const YAML::Mark mark = KeyMark(entries[i].second, "flow_id");
+        Add(FindingSeverity::kError, mark, "flow_id",
+            fmt::format("flow id '{}' is already used by the flow at line {}; Init keeps only "
+                        "the later one",
+                        id_entries.first, KeyMark(entries[i - 1].second, "flow_id").line + 1));
+      }
+    }
+    return winners;
+  }
+
+  /// Whether the flow's own keys convert, so that Init keeps the flow.
+  static bool FlowKeysConvert(const YAML::Node& flow) {
+    for (const char* key : {"flow_id", "flow_name", "diag_topic", "description"}) {
+      if (flow[key] && !ValueOf<std::string>(flow[key])) {
+        return false;
+      }
+    }
+    if (flow["check_order"] && !ValueOf<bool>(flow["check_order"])) {
+      return false;
+    }
+    const char* event_key = EventIdKey(flow);
+    if (event_key != nullptr && !ValueOf<uint32_t>(flow[event_key])) {
+      return false;
+    }
+    const bool heartbeat = flow["flow_id"] && ValueOf<std::string>(flow["flow_id"]) == kHeartbeat;
+    return !(heartbeat && flow["duration_ms"] && !ValueOf<uint32_t>(flow["duration_ms"]));
+  }
+
+  void CheckFlow(const YAML::Node& flow, bool loads) {
+    CheckKeys(flow, kFlowKeys, "in a flow");
+    const YAML::Node id_node = flow["flow_id"];
+    const std::string flow_id = id_node ? ValueOf<std::string>(id_node).value_or("") : "";
+    if (!id_node) {
+      Add(FindingSeverity::kError, flow.Mark(), "flow_id",
+          "flow has no 'flow_id'; Init loads it under the empty id, which cannot be traced");
+    } else if (id_node.IsNull()) {
+      Add(FindingSeverity::kWarning, KeyMark(flow, "flow_id"), "flow_id",
+          "key 'flow_id' has no value; the flow's id is the text 'null'");
+    } else if (id_node.IsScalar() && flow_id.empty()) {
+      Add(FindingSeverity::kError, id_node.Mark(), "flow_id",
+          "key 'flow_id' is empty; an empty flow id cannot be traced");
+    }
+    const bool heartbeat = flow_id == kHeartbeat;
+
+    std::string topic;
+    if (const YAML::Node topic_node = flow["diag_topic"]) {
+      topic = ValueOf<std::string>(topic_node).value_or("");
+      if (topic_node.IsNull()) {
+        Add(FindingSeverity::kWarning, KeyMark(flow, "diag_topic"), "diag_topic",
+            "key 'diag_topic' has no value; the events go to the topic 'null'");
+      } else if (topic_node.IsScalar() && !topic.empty()) {
+        CheckTopic(topic, topic_node.Mark());
+      }
+    }
+    if (flow["duration_ms"] && !heartbeat) {
+      Add(FindingSeverity::kWarning, KeyMark(flow, "duration_ms"), "duration_ms",
+          fmt::format("key 'duration_ms' is read only for the heartbeat flow; flow '{}' ignores it",
+                      flow_id));
+    }
+    const bool ordered =
+        flow["check_order"] ? ValueOf<bool>(flow["check_order"]).value_or(true) : true;
+
+    const YAML::Node points = flow["flow_points"];
+    if (!points) {
+      if (!heartbeat) {
+        Add(FindingSeverity::kWarning, flow.Mark(), "flow_points",
+            fmt::format("flow '{}' has no 'flow_points'; it has no points to check", flow_id));
+      }
+      return;
+    }
+    if (!points.IsSequence()) {
+      return;  // the parser warns
+    }
+    if (points.size() == 0 && !heartbeat) {
+      Add(FindingSeverity::kWarning, KeyMark(flow, "flow_points"), "flow_points",
+          fmt::format("key 'flow_points' is empty; flow '{}' has no points to check", flow_id));
+    }
+    if (heartbeat && ordered && points.size() != 0 && points[0].IsMap() &&
+        ValueOf<std::string>(points[0]["point_id"]) != std::optional<std::string>(kHeartbeat)) {
+      Add(FindingSeverity::kWarning, points[0].Mark(), "point_id",
+          "the heartbeat flow does not start with a point 'heartbeat'; Init puts its own first, "
+          "which holds the ordered flow for good, so the listed points are never reached");
+    }
+    for (const YAML::Node& point : points) {
+      if (point.IsMap()) {
+        CheckPoint(point, flow_id, topic, ordered && !heartbeat, ordered, loads);
+      }
+    }
+  }
+
+  void CheckTopic(const std::string& topic, const YAML::Mark& mark) {
+    try {
+      // Init expands the name on the node it was given; the node's name and
+      // namespace cannot make an invalid name valid.
+      rclcpp::expand_topic_or_service_name(topic, "kestrune_flow", "/");
+    } catch (const rclcpp::exceptions::NameValidationError& e) {
+      Add(FindingSeverity::kError, mark, "diag_topic",
+          fmt::format("key 'diag_topic': '{}' is not a valid ROS 2 topic name: {} (character {})",
+                      topic, e.error_msg, e.invalid_index + 1));
+    }
+  }
+
+  static PointFacts ReadPoint(const YAML::Node& point) {
+    PointFacts facts;
+    facts.point_id = ValueOf<std::string>(point["point_id"]).value_or("");
+    facts.event_key = EventIdKey(point);
+    if (facts.event_key != nullptr) {
+      facts.event_id = ValueOf<uint32_t>(point[facts.event_key]);
+    }
+    auto read = [&point](const char* key, auto& field) {
+      if (const YAML::Node value = point[key]) {
+        field = ValueOf<typename std::decay_t<decltype(field)>::value_type>(value);
+      }
+    };
+    read("on_success", facts.on_success);
+    read("on_failure", facts.on_failure);
+    read("on_timeout", facts.on_timeout);
+    read("repeat_cnt", facts.repeat_cnt);
+    read("repeat_max", facts.repeat_max);
+    read("timeout_ms", facts.timeout_ms);
+    return facts;
+  }
+
+  void CheckPoint(const YAML::Node& point, const std::string& flow_id, const std::string& topic,
+                  bool repeats_bind, bool ordered, bool flow_loads) {
+    CheckKeys(point, kPointKeys, "in a point");
+    const PointFacts facts = ReadPoint(point);
+    const std::string& id = facts.point_id;
+
+    if (facts.event_id == 0u) {
+      for (const auto& key_value : {std::make_pair("on_success", facts.on_success),
+                                    std::make_pair("on_failure", facts.on_failure),
+                                    std::make_pair("on_timeout", facts.on_timeout)}) {
+        if (key_value.second == true) {
+          Add(FindingSeverity::kWarning, KeyMark(point, key_value.first), key_value.first,
+              fmt::format("key '{}' is true but point '{}' has event_id 0; nothing is published",
+                          key_value.first, id));
+        }
+      }
+    }
+
+    if (facts.timeout_ms.value_or(0) != 0) {
+      std::string why;
+      if (!ordered) {
+        why = fmt::format("flow '{}' is unordered, and only ordered flows time points", flow_id);
+      } else if (facts.repeat_cnt == 0u) {
+        why =
+            fmt::format("only repeated points (repeat_cnt above 0) are timed, and '{}' is not", id);
+      } else if (facts.on_timeout == false) {
+        why = fmt::format("a late '{}' is published only with 'on_timeout: true'", id);
+      }
+      if (!why.empty()) {
+        Add(FindingSeverity::kWarning, KeyMark(point, "timeout_ms"), "timeout_ms",
+            "key 'timeout_ms' has no effect: " + why);
+      }
+    } else if (facts.on_timeout == true && facts.timeout_ms == 0u) {
+      Add(FindingSeverity::kWarning, KeyMark(point, "on_timeout"), "on_timeout",
+          fmt::format("key 'on_timeout' has no effect: point '{}' has no 'timeout_ms'", id));
+    }
+
+    if (repeats_bind && facts.repeat_max.value_or(0) != 0 && facts.repeat_cnt &&
+        *facts.repeat_cnt > *facts.repeat_max) {
+      Add(FindingSeverity::kWarning, KeyMark(point, "repeat_max"), "repeat_max",
+          fmt::format("repeat_max {} is below repeat_cnt {}: flow '{}' can never move past point "
+                      "'{}'",
+                      *facts.repeat_max, *facts.repeat_cnt, flow_id, id));
+    }
+
+    if (flow_loads && facts.event_id.value_or(0) != 0 && point["point_id"]) {
+      const YAML::Mark mark = KeyMark(point, facts.event_key);
+      auto& uses = event_ids_[topic];
+      auto earlier = uses.find(*facts.event_id);
+      if (earlier == uses.end()) {
+        uses.emplace(*facts.event_id, EventIdUse{flow_id, id, mark.line + 1});
+      } else {
+        Add(FindingSeverity::kWarning, mark, facts.event_key,
+            fmt::format("event id {} is already used by point '{}' of flow '{}' (line {}) on "
+                        "topic '{}'; their events cannot be told apart",
+                        *facts.event_id, earlier->second.point_id, earlier->second.flow_id,
+                        earlier->second.line, topic));
+      }
+    }
+  }
+
+  std::vector<ConfigFinding>& findings_;
+  /// topic -> event id -> first point using it, over the flows Init keeps.
+  std::unordered_map<std::string, std::unordered_map<uint32_t, EventIdUse>> event_ids_;
+};
+
+}  // namespace
+
+std::vector<ConfigFinding> LintFlowConfig(const std::string& text) {
+  std::vector<ConfigFinding> findings = ParseFlowConfig(text).findings;
+  YAML::Node root;
+  try {
+    root = YAML::Load(text);
+  } catch (const YAML::Exception&) {
+    return findings;  // the parser has said where the syntax breaks
+  }
+  std::vector<ConfigFinding> own;
+  Linter(own).Run(root);
+  for (auto& finding : own) {
+    const bool reported = std::any_of(findings.begin(), findings.end(), [&](const auto& known) {
+      return known.severity == finding.severity && known.line == finding.line &&
+             known.key == finding.key;
+    });
+    if (!reported) {
+      findings.push_back(std::move(finding));
+    }
+  }
+  std::stable_sort(
+      findings.begin(), findings.end(), [](const ConfigFinding& a, const ConfigFinding& b) {
+        return std::tie(a.line, a.column, a.severity) < std::tie(b.line, b.column, b.severity);
+      });
+  return findings;
+}
+
+std::vector<ConfigFinding> LintFlowConfigFile(const std::string& path) {
+  std::ifstream stream(path, std::ios::binary);
+  std::error_code ignored;
+  if (!stream || std::filesystem::is_directory(path, ignored)) {
+    const std::string reason = stream ? "is a directory" : std::strerror(errno);
+    return {{FindingSeverity::kError, 0, 0, "",
+             fmt::format("cannot read flow configuration file '{}': {}", path, reason)}};
+  }
+  return LintFlowConfig(
+      std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()));
+}
+
+bool HasErrors(const std::vector<ConfigFinding>& findings, bool warnings_are_errors) {
+  return std::any_of(findings.begin(), findings.end(), [&](const ConfigFinding& finding) {
+    return warnings_are_errors || finding.severity == FindingSeverity::kError;
+  });
+}
+
+}  // namespace trace
+}  // namespace kestrune
