@@ -83,3 +83,13 @@ file(GLOB KESTRUNE_VALID_FLOW_FILES CONFIGURE_DEPENDS
 add_test(NAME test_flow_config_schema
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/test/validate_flow_configs.py
     ${CMAKE_CURRENT_SOURCE_DIR}/schema/flow_config.schema.json ${KESTRUNE_VALID_FLOW_FILES})
+
+# Flow file checks: the table of slips, kestrune_flow's output and exit status,
+# and lint against Init over the corpus and the bundled files.
+kestrune_add_test(test_flow_config_lint SKIP_LINKING_MAIN_LIBRARIES)
+add_dependencies(test_flow_config_lint kestrune_flow)
+target_compile_definitions(test_flow_config_lint PRIVATE KESTRUNE_FLOW="$<TARGET_FILE:kestrune_flow>")
+kestrune_add_test(test_flow_render)
+target_link_libraries(test_flow_render kestrune_flow_parts)
+kestrune_add_test(test_flow_show)
+target_link_libraries(test_flow_show kestrune_flow_parts)

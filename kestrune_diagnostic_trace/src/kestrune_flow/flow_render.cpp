@@ -1,0 +1,208 @@
+// Flows as Mermaid or Graphviz graphs: one neutral model, two writers.
+#include "flow_render.hpp"
+
+#include <sstream>
+
+namespace kestrune {
+namespace flow_tool {
+
+namespace {
+
+enum class EdgeKind { kNext, kSkip, kRepeat };
+
+struct Node {
+  std::string id;
+  std::vector<std::string> lines;
+  bool optional{false};
+};
+
+struct Edge {
+  std::string from;
+  std::string to;
+  EdgeKind kind{EdgeKind::kNext};
+  std::string label;
+};
+
+struct Cluster {
+  std::string id;
+  std::vector<std::string> title;
+  std::vector<Node> nodes;
+  std::vector<Edge> edges;
+};
+
+std::string Join(const std::vector<std::string>& parts, const std::string& separator) {
+  std::string joined;
+  for (const auto& part : parts) {
+    joined += (joined.empty() ? "" : separator) + part;
+  }
+  return joined;
+}
+
+Cluster Model(const trace::TraceFlowCfg& flow, size_t flow_index) {
+  Cluster cluster;
+  cluster.id = "f" + std::to_string(flow_index);
+  cluster.title.push_back(flow.flow_name.empty() ? flow.flow_id
+                                                 : flow.flow_id + ": " + flow.flow_name);
+  std::vector<std::string> facts{flow.check_order ? "ordered" : "any order"};
+  if (flow.event_id != 0) {
+    facts.push_back("event " + std::to_string(flow.event_id));
+  }
+  if (!flow.diag_topic.empty()) {
+    facts.push_back("topic " + flow.diag_topic);
+  }
+  cluster.title.push_back(Join(facts, ", "));
+
+  const auto& points = flow.flow_points;
+  for (size_t i = 0; i < points.size(); ++i) {
+    const trace::TracePointCfg& point = *points[i];
+    Node node{cluster.id + "p" + std::to_string(i), {point.point_id}, !point.is_critical};
+    std::vector<std::string> details;
+    if (node.optional) {
+      details.push_back("optional");
+    }
+    if (point.event_id != 0) {
+      details.push_back("event " + std::to_string(point.event_id));
+    }
+    if (point.timeout_ms != 0) {
+      details.push_back("timeout " + std::to_string(point.timeout_ms) + " ms");
+    }
+    if (!details.empty()) {
+      node.lines.push_back(Join(details, ", "));
+    }
+    if (flow.check_order && point.repeat_cnt != 0) {
+      std::string label = "repeat " + std::to_string(point.repeat_cnt);
+      if (point.repeat_max != 0) {
+        label += ", max " + std::to_string(point.repeat_max);
+      }
+      cluster.edges.push_back({node.id, node.id, EdgeKind::kRepeat, label});
+    }
+    cluster.nodes.push_back(std::move(node));
+  }
+  if (flow.check_order) {
+    for (size_t i = 0; i + 1 < points.size(); ++i) {
+      cluster.edges.push_back({cluster.nodes[i].id, cluster.nodes[i + 1].id, EdgeKind::kNext, ""});
+      if (i + 2 < points.size() && cluster.nodes[i + 1].optional) {
+        cluster.edges.push_back(
+            {cluster.nodes[i].id, cluster.nodes[i + 2].id, EdgeKind::kSkip, "skip"});
+      }
+    }
+  }
+  return cluster;
+}
+
+/// Mermaid takes entity codes inside quoted labels; quotes and angle brackets would end them.
+std::string MermaidText(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        escaped += "#quot;";
+        break;
+      case '<':
+        escaped += "#lt;";
+        break;
+      case '>':
+        escaped += "#gt;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string MermaidLabel(const std::vector<std::string>& lines) {
+  std::vector<std::string> escaped;
+  for (const auto& line : lines) {
+    escaped.push_back(MermaidText(line));
+  }
+  return "\"" + Join(escaped, "<br/>") + "\"";
+}
+
+void WriteMermaid(const std::vector<Cluster>& clusters, std::ostream& out) {
+  out << "flowchart LR\n";
+  out << "  classDef optional stroke-dasharray: 5 5\n";
+  for (const auto& cluster : clusters) {
+    out << "  subgraph " << cluster.id << " [" << MermaidLabel(cluster.title) << "]\n";
+    for (const auto& node : cluster.nodes) {
+      out << "    " << node.id << "[" << MermaidLabel(node.lines) << "]"
+          << (node.optional ? ":::optional" : "") << "\n";
+    }
+    for (const auto& edge : cluster.edges) {
+      const char* arrow = edge.kind == EdgeKind::kSkip ? " -.->" : " -->";
+      out << "    " << edge.from << arrow;
+      if (!edge.label.empty()) {
+        out << "|" << MermaidLabel({edge.label}) << "|";
+      }
+      out << " " << edge.to << "\n";
+    }
+    out << "  end\n";
+  }
+}
+
+std::string DotText(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      escaped += '\\';
+    }
+    escaped += c;
+  }
+  return escaped;
+}
+
+std::string DotLabel(const std::vector<std::string>& lines) {
+  std::vector<std::string> escaped;
+  for (const auto& line : lines) {
+    escaped.push_back(DotText(line));
+  }
+  return "\"" + Join(escaped, "\\n") + "\"";
+}
+
+void WriteDot(const std::vector<Cluster>& clusters, std::ostream& out) {
+  out << "digraph flows {\n  rankdir=LR;\n  node [shape=box];\n";
+  for (const auto& cluster : clusters) {
+    out << "  subgraph cluster_" << cluster.id << " {\n";
+    out << "    label=" << DotLabel(cluster.title) << ";\n";
+    for (const auto& node : cluster.nodes) {
+      out << "    " << node.id << " [label=" << DotLabel(node.lines)
+          << (node.optional ? ", style=dashed" : "") << "];\n";
+    }
+    for (const auto& edge : cluster.edges) {
+      std::vector<std::string> attributes;
+      if (edge.kind == EdgeKind::kSkip) {
+        attributes.push_back("style=dotted");
+      }
+      if (!edge.label.empty()) {
+        attributes.push_back("label=" + DotLabel({edge.label}));
+      }
+      out << "    " << edge.from << " -> " << edge.to;
+      if (!attributes.empty()) {
+        out << " [" << Join(attributes, ", ") << "]";
+      }
+      out << ";\n";
+    }
+    out << "  }\n";
+  }
+  out << "}\n";
+}
+
+}  // namespace
+
+std::string RenderFlows(const std::vector<std::shared_ptr<trace::TraceFlowCfg>>& flows,
+                        RenderFormat format) {
+  std::vector<Cluster> clusters;
+  for (size_t i = 0; i < flows.size(); ++i) {
+    clusters.push_back(Model(*flows[i], i));
+  }
+  std::ostringstream out;
+  if (format == RenderFormat::kMermaid) {
+    WriteMermaid(clusters, out);
+  } else {
+    WriteDot(clusters, out);
+  }
+  return out.str();
+}
+
+}  // namespace flow_tool
+}  // namespace kestrune
