@@ -97,6 +97,20 @@ workflows:
   EXPECT_TRUE(parsed.findings.empty()) << Describe(parsed.findings);
 }
 
+TEST(FlowConfig, an_anchored_value_reads_the_same_through_every_alias) {
+  const auto parsed = ParseFlowConfig(R"(
+workflows:
+  - flow_id: &id shared
+    flow_points: &points [{point_id: x, event_id: &event 5}, {point_id: y}]
+  - {flow_id: *id, flow_name: second, event_id: *event, flow_points: *points}
+)");
+  EXPECT_EQ(FlowIds(parsed), (std::vector<std::string>{"shared", "shared"}));
+  ASSERT_EQ(parsed.flows.size(), 2u);
+  EXPECT_EQ(PointIds(*parsed.flows[1]), (std::vector<std::string>{"x", "y"}));
+  EXPECT_EQ(parsed.flows[1]->event_id, 5u);
+  EXPECT_EQ(parsed.flows[1]->flow_points[0]->event_id, 5u);
+}
+
 TEST(FlowConfig, heartbeat_flow_gets_its_point_and_period) {
   const auto parsed = ParseFlowConfig(R"(
 workflows:

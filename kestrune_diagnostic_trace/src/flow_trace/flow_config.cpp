@@ -117,7 +117,9 @@ class FlowConfigReader {
       return;
     }
     conversion_key_ = key;
-    conversion_value_ = value;
+    // reset, not assignment: assigning a YAML::Node overwrites the node it refers
+    // to, which would rewrite the document (and every alias of an anchor) as it is read.
+    conversion_value_.reset(value);
     // A key written without a value at the end of its line gets the position of
     // whatever comes next, often another line: point at the key instead.
     conversion_mark_ = value.Mark();
