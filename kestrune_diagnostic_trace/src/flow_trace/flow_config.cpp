@@ -7,6 +7,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "flow_config_log.hpp"
+#include "flow_config_tree.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
 
 namespace kestrune {
@@ -53,8 +54,18 @@ class FlowConfigReader {
   explicit FlowConfigReader(bool log) : log_(log) {}
 
   ParsedFlowConfig Read(const std::string& text) && {
+    YAML::Node root;
     try {
-      const YAML::Node root = YAML::Load(text);
+      root = YAML::Load(text);
+    } catch (const YAML::Exception& e) {
+      fileRefused(e);
+      return std::move(result_);
+    }
+    return std::move(*this).Read(root);
+  }
+
+  ParsedFlowConfig Read(const YAML::Node& root) && {
+    try {
       const YAML::Node workflows = root["workflows"];
       if (!workflows || workflows.IsNull()) {
         if (log_) {
@@ -77,25 +88,8 @@ class FlowConfigReader {
           result_.flows.push_back(std::move(flow));
         }
       }
-    } catch (const YAML::DeepRecursion& e) {
-      // yaml-cpp stops at its nesting limit but words it as "bad file".
-      if (log_) {
-        KLOG_ERROR("Failed to parse flow configuration file: {}",
-                   fmt::format("yaml-cpp: error at line {}, column {}: nesting too deep",
-                               e.mark.line + 1, e.mark.column + 1));
-      }
-      addError(e.mark, "", "nesting too deep");
-      return std::move(result_);
     } catch (const YAML::Exception& e) {
-      if (log_) {
-        KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
-      }
-      if (dynamic_cast<const YAML::BadSubscript*>(&e) != nullptr) {
-        // The only lookup outside an entry: a document that is a single scalar.
-        addError(e.mark, "workflows", "the document should be a mapping with the key workflows");
-      } else {
-        addError(e.mark, "", e.msg);
-      }
+      fileRefused(e);
       return std::move(result_);
     }
     for (auto& flow : result_.flows) {
@@ -107,6 +101,29 @@ class FlowConfigReader {
   }
 
  private:
+  /// The finding, and with logging the line, for a file Init refuses as a whole.
+  void fileRefused(const YAML::Exception& e) {
+    if (dynamic_cast<const YAML::DeepRecursion*>(&e) != nullptr) {
+      // yaml-cpp stops at its nesting limit but words it as "bad file".
+      if (log_) {
+        KLOG_ERROR("Failed to parse flow configuration file: {}",
+                   fmt::format("yaml-cpp: error at line {}, column {}: nesting too deep",
+                               e.mark.line + 1, e.mark.column + 1));
+      }
+      addError(e.mark, "", "nesting too deep");
+      return;
+    }
+    if (log_) {
+      KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
+    }
+    if (dynamic_cast<const YAML::BadSubscript*>(&e) != nullptr) {
+      // The only lookup outside an entry: a document that is a single scalar.
+      addError(e.mark, "workflows", "the document should be a mapping with the key workflows");
+    } else {
+      addError(e.mark, "", e.msg);
+    }
+  }
+
   /// Sets `field` from `key` when the key is present. A conversion error
   /// throws (yaml-cpp 0.7 refuses a negative number for an unsigned field);
   /// the key and node stay noted for the finding.
@@ -304,6 +321,10 @@ namespace detail {
 
 ParsedFlowConfig ParseFlowConfigLogged(const std::string& text) {
   return FlowConfigReader(true).Read(text);
+}
+
+ParsedFlowConfig ParseFlowConfigTree(const YAML::Node& root) {
+  return FlowConfigReader(false).Read(root);
 }
 
 }  // namespace detail

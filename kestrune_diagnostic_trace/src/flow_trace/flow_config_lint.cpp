@@ -8,15 +8,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <optional>
+#include <set>
 #include <tuple>
 #include <unordered_map>
 
 #include <fmt/format.h>
 #include <yaml-cpp/yaml.h>
+
 #include <rclcpp/exceptions.hpp>
 #include <rclcpp/expand_topic_or_service_name.hpp>
+#include "flow_config_tree.hpp"
 
 namespace kestrune {
 namespace trace {
@@ -84,15 +86,77 @@ std::optional<T> ValueOf(const YAML::Node& node) {
   }
 }
 
-/// The first present key of event_id, failure_id, faliure_id, as the parser picks it.
-const char* EventIdKey(const YAML::Node& map) {
-  for (const char* key : kEventIdKeys) {
-    if (map[key]) {
-      return key;
+/// A mapping's entries, read once. yaml-cpp converts every key of a mapping to
+/// compare it on each lookup, which dominates the walk over a large file.
+class Fields {
+ public:
+  explicit Fields(const YAML::Node& map) : mark_(map.Mark()) {
+    for (const auto& entry : map) {
+      if (entry.first.IsScalar()) {
+        entries_.push_back({entry.first.Scalar(), entry.first.Mark(), entry.second});
+      }
     }
   }
-  return nullptr;
-}
+
+  /// The value of `key`, or nullptr when absent; the first of repeated keys, as yaml-cpp does.
+  const YAML::Node* Find(const std::string& key) const {
+    const Entry* entry = entryOf(key);
+    return entry != nullptr ? &entry->value : nullptr;
+  }
+
+  /// The position of `key` itself (a key without a value has none of its own),
+  /// else of the mapping.
+  YAML::Mark KeyMark(const std::string& key) const {
+    const Entry* entry = entryOf(key);
+    return entry != nullptr ? entry->key_mark : mark_;
+  }
+
+  const YAML::Mark& Mark() const { return mark_; }
+
+  template <typename Visit>
+  void ForEachKey(Visit visit) const {
+    for (const auto& entry : entries_) {
+      visit(entry.key, entry.key_mark);
+    }
+  }
+
+  /// The first present key of event_id, failure_id, faliure_id, as the parser picks it.
+  const char* EventIdKey() const {
+    for (const char* key : kEventIdKeys) {
+      if (Find(key) != nullptr) {
+        return key;
+      }
+    }
+    return nullptr;
+  }
+
+  /// The value of `key` converted as the parser converts it; nothing when absent
+  /// or when the conversion fails (the parser reports that).
+  template <typename T>
+  std::optional<T> Value(const std::string& key) const {
+    const YAML::Node* value = Find(key);
+    return value != nullptr ? ValueOf<T>(*value) : std::nullopt;
+  }
+
+ private:
+  struct Entry {
+    std::string key;
+    YAML::Mark key_mark;
+    YAML::Node value;
+  };
+
+  const Entry* entryOf(const std::string& key) const {
+    for (const auto& entry : entries_) {
+      if (entry.key == key) {
+        return &entry;
+      }
+    }
+    return nullptr;
+  }
+
+  YAML::Mark mark_;
+  std::vector<Entry> entries_;
+};
 
 /// A point as read: the keys the warnings look at, with their values when they convert.
 struct PointFacts {
@@ -122,18 +186,21 @@ class Linter {
     if (!root.IsMap()) {
       return;
     }
-    CheckKeys(root, kTopKeys, "at the top level");
-    const YAML::Node workflows = root["workflows"];
-    if (!workflows || !workflows.IsSequence()) {
+    const Fields top(root);
+    CheckKeys(top, kTopKeys, "at the top level");
+    const YAML::Node* workflows = top.Find("workflows");
+    if (workflows == nullptr || !workflows->IsSequence()) {
       return;
     }
-    const auto winners = FlowsThatLoad(workflows);
-    size_t index = 0;
-    for (const YAML::Node& entry : workflows) {
+    std::vector<Fields> flows;
+    for (const YAML::Node& entry : *workflows) {
       if (entry.IsMap()) {
-        CheckFlow(entry, winners.count(index) != 0);
+        flows.emplace_back(entry);
       }
-      ++index;
+    }
+    const std::vector<bool> loaded = FlowsThatLoad(flows);
+    for (size_t i = 0; i < flows.size(); ++i) {
+      CheckFlow(flows[i], loaded[i]);
     }
   }
 
@@ -145,24 +212,10 @@ class Linter {
                          std::move(message)});
   }
 
-  /// The position of `key` itself in `map` (its value may have none, as a bare key).
-  static YAML::Mark KeyMark(const YAML::Node& map, const std::string& key) {
-    for (const auto& entry : map) {
-      if (entry.first.IsScalar() && entry.first.Scalar() == key) {
-        return entry.first.Mark();
-      }
-    }
-    return map.Mark();
-  }
-
-  void CheckKeys(const YAML::Node& map, const Keys& known, const char* where) {
-    for (const auto& entry : map) {
-      if (!entry.first.IsScalar()) {
-        continue;
-      }
-      const std::string& key = entry.first.Scalar();
+  void CheckKeys(const Fields& map, const Keys& known, const char* where) {
+    map.ForEachKey([&](const std::string& key, const YAML::Mark& mark) {
       if (Contains(known, key)) {
-        continue;
+        return;
       }
       std::string message = fmt::format("unknown key '{}' {}; it is ignored", key, where);
       if (auto nearest = NearestKey(key, known)) {
@@ -172,120 +225,123 @@ class Linter {
       } else if (&known == &kFlowKeys && Contains(kPointKeys, key)) {
         message = fmt::format("key '{}' belongs to a point, not to a flow; it is ignored", key);
       }
-      Add(FindingSeverity::kWarning, entry.first.Mark(), key, std::move(message));
-    }
-    if (map["faliure_id"]) {
-      const char* used = EventIdKey(map);
-      Add(FindingSeverity::kWarning, KeyMark(map, "faliure_id"), "faliure_id",
-          std::string(used == std::string("faliure_id")
-                          ? "key 'faliure_id' is a misspelling kept for old files; write 'event_id'"
-                          : fmt::format("key 'faliure_id' is ignored: '{}' is given", used)));
+      Add(FindingSeverity::kWarning, mark, key, std::move(message));
+    });
+    if (map.Find("faliure_id") != nullptr) {
+      const std::string used = map.EventIdKey();
+      Add(FindingSeverity::kWarning, map.KeyMark("faliure_id"), "faliure_id",
+          used == "faliure_id"
+              ? "key 'faliure_id' is a misspelling kept for old files; write 'event_id'"
+              : fmt::format("key 'faliure_id' is ignored: '{}' is given", used));
     }
   }
 
-  /// Indices of the flow entries Init keeps: per flow id the last entry whose own
-  /// keys convert. Reports every earlier entry of a kept id as a duplicate.
-  std::unordered_map<size_t, bool> FlowsThatLoad(const YAML::Node& workflows) {
-    std::map<std::string, std::vector<std::pair<size_t, YAML::Node>>> by_id;
-    size_t index = 0;
-    for (const YAML::Node& entry : workflows) {
-      if (entry.IsMap() && entry["flow_id"] && FlowKeysConvert(entry)) {
-        by_id[entry["flow_id"].as<std::string>()].emplace_back(index, entry);
+  /// Which flows Init keeps: per flow id the last entry whose own keys convert.
+  /// Reports every earlier entry of a kept id as a duplicate.
+  std::vector<bool> FlowsThatLoad(const std::vector<Fields>& flows) {
+    std::vector<bool> loaded(flows.size(), false);
+    std::unordered_map<std::string, size_t> last;
+    for (size_t i = 0; i < flows.size(); ++i) {
+      const auto flow_id = flows[i].Value<std::string>("flow_id");
+      if (!flow_id || !FlowKeysConvert(flows[i])) {
+        continue;
       }
-      ++index;
-    }
-    std::unordered_map<size_t, bool> winners;
-    for (const auto& id_entries : by_id) {
-      const auto& entries = id_entries.second;
-      winners[entries.back().first] = true;
-      for (size_t i = 1; i < entries.size(); ++i) {
-        const YAML::Mark mark = KeyMark(entries[i].second, "flow_id");
-        Add(FindingSeverity::kError, mark, "flow_id",
+      auto earlier = last.find(*flow_id);
+      if (earlier != last.end()) {
+        loaded[earlier->second] = false;
+        Add(FindingSeverity::kError, flows[i].KeyMark("flow_id"), "flow_id",
             fmt::format("flow id '{}' is already used by the flow at line {}; Init keeps only "
                         "the later one",
-                        id_entries.first, KeyMark(entries[i - 1].second, "flow_id").line + 1));
+                        *flow_id, flows[earlier->second].KeyMark("flow_id").line + 1));
       }
+      last[*flow_id] = i;
+      loaded[i] = true;
     }
-    return winners;
+    return loaded;
   }
 
   /// Whether the flow's own keys convert, so that Init keeps the flow.
-  static bool FlowKeysConvert(const YAML::Node& flow) {
+  static bool FlowKeysConvert(const Fields& flow) {
     for (const char* key : {"flow_id", "flow_name", "diag_topic", "description"}) {
-      if (flow[key] && !ValueOf<std::string>(flow[key])) {
+      if (flow.Find(key) != nullptr && !flow.Value<std::string>(key)) {
         return false;
       }
     }
-    if (flow["check_order"] && !ValueOf<bool>(flow["check_order"])) {
+    if (flow.Find("check_order") != nullptr && !flow.Value<bool>("check_order")) {
       return false;
     }
-    const char* event_key = EventIdKey(flow);
-    if (event_key != nullptr && !ValueOf<uint32_t>(flow[event_key])) {
+    const char* event_key = flow.EventIdKey();
+    if (event_key != nullptr && !flow.Value<uint32_t>(event_key)) {
       return false;
     }
-    const bool heartbeat = flow["flow_id"] && ValueOf<std::string>(flow["flow_id"]) == kHeartbeat;
-    return !(heartbeat && flow["duration_ms"] && !ValueOf<uint32_t>(flow["duration_ms"]));
+    const bool heartbeat = flow.Value<std::string>("flow_id") == kHeartbeat;
+    return !(heartbeat && flow.Find("duration_ms") != nullptr &&
+             !flow.Value<uint32_t>("duration_ms"));
   }
 
-  void CheckFlow(const YAML::Node& flow, bool loads) {
+  void CheckFlow(const Fields& flow, bool loads) {
     CheckKeys(flow, kFlowKeys, "in a flow");
-    const YAML::Node id_node = flow["flow_id"];
-    const std::string flow_id = id_node ? ValueOf<std::string>(id_node).value_or("") : "";
-    if (!id_node) {
+    const YAML::Node* id_node = flow.Find("flow_id");
+    const std::string flow_id = flow.Value<std::string>("flow_id").value_or("");
+    if (id_node == nullptr) {
       Add(FindingSeverity::kError, flow.Mark(), "flow_id",
           "flow has no 'flow_id'; Init loads it under the empty id, which cannot be traced");
-    } else if (id_node.IsNull()) {
-      Add(FindingSeverity::kWarning, KeyMark(flow, "flow_id"), "flow_id",
+    } else if (id_node->IsNull()) {
+      Add(FindingSeverity::kWarning, flow.KeyMark("flow_id"), "flow_id",
           "key 'flow_id' has no value; the flow's id is the text 'null'");
-    } else if (id_node.IsScalar() && flow_id.empty()) {
-      Add(FindingSeverity::kError, id_node.Mark(), "flow_id",
+    } else if (id_node->IsScalar() && flow_id.empty()) {
+      Add(FindingSeverity::kError, id_node->Mark(), "flow_id",
           "key 'flow_id' is empty; an empty flow id cannot be traced");
     }
     const bool heartbeat = flow_id == kHeartbeat;
 
-    std::string topic;
-    if (const YAML::Node topic_node = flow["diag_topic"]) {
-      topic = ValueOf<std::string>(topic_node).value_or("");
-      if (topic_node.IsNull()) {
-        Add(FindingSeverity::kWarning, KeyMark(flow, "diag_topic"), "diag_topic",
+    const std::string topic = flow.Value<std::string>("diag_topic").value_or("");
+    if (const YAML::Node* topic_node = flow.Find("diag_topic")) {
+      if (topic_node->IsNull()) {
+        Add(FindingSeverity::kWarning, flow.KeyMark("diag_topic"), "diag_topic",
             "key 'diag_topic' has no value; the events go to the topic 'null'");
-      } else if (topic_node.IsScalar() && !topic.empty()) {
-        CheckTopic(topic, topic_node.Mark());
+      } else if (topic_node->IsScalar() && !topic.empty()) {
+        CheckTopic(topic, topic_node->Mark());
       }
     }
-    if (flow["duration_ms"] && !heartbeat) {
-      Add(FindingSeverity::kWarning, KeyMark(flow, "duration_ms"), "duration_ms",
+    if (flow.Find("duration_ms") != nullptr && !heartbeat) {
+      Add(FindingSeverity::kWarning, flow.KeyMark("duration_ms"), "duration_ms",
           fmt::format("key 'duration_ms' is read only for the heartbeat flow; flow '{}' ignores it",
                       flow_id));
     }
-    const bool ordered =
-        flow["check_order"] ? ValueOf<bool>(flow["check_order"]).value_or(true) : true;
+    const bool ordered = flow.Value<bool>("check_order").value_or(true);
 
-    const YAML::Node points = flow["flow_points"];
-    if (!points) {
+    const YAML::Node* points = flow.Find("flow_points");
+    if (points == nullptr) {
       if (!heartbeat) {
         Add(FindingSeverity::kWarning, flow.Mark(), "flow_points",
             fmt::format("flow '{}' has no 'flow_points'; it has no points to check", flow_id));
       }
       return;
     }
-    if (!points.IsSequence()) {
+    if (!points->IsSequence()) {
       return;  // the parser warns
     }
-    if (points.size() == 0 && !heartbeat) {
-      Add(FindingSeverity::kWarning, KeyMark(flow, "flow_points"), "flow_points",
+    if (points->size() == 0 && !heartbeat) {
+      Add(FindingSeverity::kWarning, flow.KeyMark("flow_points"), "flow_points",
           fmt::format("key 'flow_points' is empty; flow '{}' has no points to check", flow_id));
     }
-    if (heartbeat && ordered && points.size() != 0 && points[0].IsMap() &&
-        ValueOf<std::string>(points[0]["point_id"]) != std::optional<std::string>(kHeartbeat)) {
-      Add(FindingSeverity::kWarning, points[0].Mark(), "point_id",
-          "the heartbeat flow does not start with a point 'heartbeat'; Init puts its own first, "
-          "which holds the ordered flow for good, so the listed points are never reached");
-    }
-    for (const YAML::Node& point : points) {
-      if (point.IsMap()) {
-        CheckPoint(point, flow_id, topic, ordered && !heartbeat, ordered, loads);
+    bool first = true;
+    for (const YAML::Node& entry : *points) {
+      if (!entry.IsMap()) {
+        first = false;
+        continue;
       }
+      const Fields point(entry);
+      if (first && heartbeat && ordered &&
+          point.Value<std::string>("point_id") != std::optional<std::string>(kHeartbeat)) {
+        Add(FindingSeverity::kWarning, point.Mark(), "point_id",
+            "the heartbeat flow does not start with a point 'heartbeat'; Init puts its own "
+            "first, which holds the ordered flow for good, so the listed points are never "
+            "reached");
+      }
+      first = false;
+      CheckPoint(point, flow_id, topic, ordered && !heartbeat, ordered, loads);
     }
   }
 
@@ -301,16 +357,16 @@ class Linter {
     }
   }
 
-  static PointFacts ReadPoint(const YAML::Node& point) {
+  static PointFacts ReadPoint(const Fields& point) {
     PointFacts facts;
-    facts.point_id = ValueOf<std::string>(point["point_id"]).value_or("");
-    facts.event_key = EventIdKey(point);
+    facts.point_id = point.Value<std::string>("point_id").value_or("");
+    facts.event_key = point.EventIdKey();
     if (facts.event_key != nullptr) {
-      facts.event_id = ValueOf<uint32_t>(point[facts.event_key]);
+      facts.event_id = point.Value<uint32_t>(facts.event_key);
     }
     auto read = [&point](const char* key, auto& field) {
-      if (const YAML::Node value = point[key]) {
-        field = ValueOf<typename std::decay_t<decltype(field)>::value_type>(value);
+      if (point.Find(key) != nullptr) {
+        field = point.Value<typename std::decay_t<decltype(field)>::value_type>(key);
       }
     };
     read("on_success", facts.on_success);
@@ -322,18 +378,17 @@ class Linter {
     return facts;
   }
 
-  void CheckPoint(const YAML::Node& point, const std::string& flow_id, const std::string& topic,
+  void CheckPoint(const Fields& point, const std::string& flow_id, const std::string& topic,
                   bool repeats_bind, bool ordered, bool flow_loads) {
     CheckKeys(point, kPointKeys, "in a point");
     const PointFacts facts = ReadPoint(point);
     const std::string& id = facts.point_id;
-
     if (facts.event_id == 0u) {
       for (const auto& key_value : {std::make_pair("on_success", facts.on_success),
                                     std::make_pair("on_failure", facts.on_failure),
                                     std::make_pair("on_timeout", facts.on_timeout)}) {
         if (key_value.second == true) {
-          Add(FindingSeverity::kWarning, KeyMark(point, key_value.first), key_value.first,
+          Add(FindingSeverity::kWarning, point.KeyMark(key_value.first), key_value.first,
               fmt::format("key '{}' is true but point '{}' has event_id 0; nothing is published",
                           key_value.first, id));
         }
@@ -351,24 +406,24 @@ class Linter {
         why = fmt::format("a late '{}' is published only with 'on_timeout: true'", id);
       }
       if (!why.empty()) {
-        Add(FindingSeverity::kWarning, KeyMark(point, "timeout_ms"), "timeout_ms",
+        Add(FindingSeverity::kWarning, point.KeyMark("timeout_ms"), "timeout_ms",
             "key 'timeout_ms' has no effect: " + why);
       }
     } else if (facts.on_timeout == true && facts.timeout_ms == 0u) {
-      Add(FindingSeverity::kWarning, KeyMark(point, "on_timeout"), "on_timeout",
+      Add(FindingSeverity::kWarning, point.KeyMark("on_timeout"), "on_timeout",
           fmt::format("key 'on_timeout' has no effect: point '{}' has no 'timeout_ms'", id));
     }
 
     if (repeats_bind && facts.repeat_max.value_or(0) != 0 && facts.repeat_cnt &&
         *facts.repeat_cnt > *facts.repeat_max) {
-      Add(FindingSeverity::kWarning, KeyMark(point, "repeat_max"), "repeat_max",
+      Add(FindingSeverity::kWarning, point.KeyMark("repeat_max"), "repeat_max",
           fmt::format("repeat_max {} is below repeat_cnt {}: flow '{}' can never move past point "
                       "'{}'",
                       *facts.repeat_max, *facts.repeat_cnt, flow_id, id));
     }
 
-    if (flow_loads && facts.event_id.value_or(0) != 0 && point["point_id"]) {
-      const YAML::Mark mark = KeyMark(point, facts.event_key);
+    if (flow_loads && facts.event_id.value_or(0) != 0 && point.Find("point_id") != nullptr) {
+      const YAML::Mark mark = point.KeyMark(facts.event_key);
       auto& uses = event_ids_[topic];
       auto earlier = uses.find(*facts.event_id);
       if (earlier == uses.end()) {
@@ -391,21 +446,21 @@ class Linter {
 }  // namespace
 
 std::vector<ConfigFinding> LintFlowConfig(const std::string& text) {
-  std::vector<ConfigFinding> findings = ParseFlowConfig(text).findings;
   YAML::Node root;
   try {
     root = YAML::Load(text);
   } catch (const YAML::Exception&) {
-    return findings;  // the parser has said where the syntax breaks
+    return ParseFlowConfig(text).findings;  // where the text stops being YAML
   }
+  std::vector<ConfigFinding> findings = detail::ParseFlowConfigTree(root).findings;
   std::vector<ConfigFinding> own;
   Linter(own).Run(root);
+  std::set<std::tuple<FindingSeverity, int, std::string>> reported;
+  for (const auto& finding : findings) {
+    reported.emplace(finding.severity, finding.line, finding.key);
+  }
   for (auto& finding : own) {
-    const bool reported = std::any_of(findings.begin(), findings.end(), [&](const auto& known) {
-      return known.severity == finding.severity && known.line == finding.line &&
-             known.key == finding.key;
-    });
-    if (!reported) {
+    if (reported.count(std::make_tuple(finding.severity, finding.line, finding.key)) == 0) {
       findings.push_back(std::move(finding));
     }
   }
