@@ -29,6 +29,12 @@ add_executable(kestrune_instruction_count benchmark/instruction_count.cpp)
 target_link_libraries(kestrune_instruction_count kestrune_bench_support)
 kestrune_warnings(kestrune_instruction_count)
 
+# Linting a 10,000-flow file against Init on it; the ratio of the two is the figure.
+add_executable(kestrune_lint_benchmarks benchmark/lint_benchmarks.cpp)
+target_include_directories(kestrune_lint_benchmarks PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test)
+target_link_libraries(kestrune_lint_benchmarks ${PROJECT_NAME} benchmark::benchmark)
+kestrune_warnings(kestrune_lint_benchmarks)
+
 if(BUILD_TESTING)
   # Proves the suite builds and runs; no timing is judged here.
   add_test(NAME kestrune_benchmarks_smoke
@@ -38,4 +44,7 @@ if(BUILD_TESTING)
     TIMEOUT 120
     ENVIRONMENT "SPDLOG_LEVEL=error;SPDLOG_STDOUT=true;SPDLOG_SYSTEMD=false;\
 CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI};ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID}")
+  add_test(NAME kestrune_lint_benchmarks_smoke
+    COMMAND kestrune_lint_benchmarks --benchmark_min_time=0.001)
+  set_tests_properties(kestrune_lint_benchmarks_smoke PROPERTIES TIMEOUT 300)
 endif()
