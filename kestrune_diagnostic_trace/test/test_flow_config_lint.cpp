@@ -122,6 +122,11 @@ const std::vector<Case>& Cases() {
        "p}]\n",
        {{E, 3, 17, "diag_topic"}},
        1},
+      {"unknown_topic_substitution",
+       "workflows:\n  - flow_id: a\n    diag_topic: '{robot}/events'\n"
+       "    flow_points: [{point_id: p}]\n",
+       {{E, 3, 17, "diag_topic"}},
+       1},
       {"duplicate_flow_id",
        "workflows:\n  - {flow_id: a, flow_points: [{point_id: p}]}\n"
        "  - {flow_id: a, flow_points: [{point_id: q}]}\n",

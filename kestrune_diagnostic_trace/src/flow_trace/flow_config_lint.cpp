@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <tuple>
 #include <unordered_map>
 
@@ -34,7 +35,6 @@ const Keys kPointKeys{"point_id",   "point_desc", "description", "optional",   "
                       "failure_id", "faliure_id", "on_success",  "on_failure", "on_timeout",
                       "repeat_cnt", "repeat_max", "timeout_ms",  "freq_min"};
 const char* const kEventIdKeys[] = {"event_id", "failure_id", "faliure_id"};
-const char kHeartbeat[] = "heartbeat";
 
 /// Edits (insert, delete, replace, swap of neighbours) turning `a` into `b`.
 size_t EditDistance(const std::string& a, const std::string& b) {
@@ -274,7 +274,7 @@ class Linter {
     if (event_key != nullptr && !flow.Value<uint32_t>(event_key)) {
       return false;
     }
-    const bool heartbeat = flow.Value<std::string>("flow_id") == kHeartbeat;
+    const bool heartbeat = flow.Value<std::string>("flow_id") == kHeartbeatFlowId;
     return !(heartbeat && flow.Find("duration_ms") != nullptr &&
              !flow.Value<uint32_t>("duration_ms"));
   }
@@ -293,7 +293,7 @@ class Linter {
       Add(FindingSeverity::kError, id_node->Mark(), "flow_id",
           "key 'flow_id' is empty; an empty flow id cannot be traced");
     }
-    const bool heartbeat = flow_id == kHeartbeat;
+    const bool heartbeat = flow_id == kHeartbeatFlowId;
 
     const std::string topic = flow.Value<std::string>("diag_topic").value_or("");
     if (const YAML::Node* topic_node = flow.Find("diag_topic")) {
@@ -334,7 +334,7 @@ class Linter {
       }
       const Fields point(entry);
       if (first && heartbeat && ordered &&
-          point.Value<std::string>("point_id") != std::optional<std::string>(kHeartbeat)) {
+          point.Value<std::string>("point_id") != std::optional<std::string>(kHeartbeatFlowId)) {
         Add(FindingSeverity::kWarning, point.Mark(), "point_id",
             "the heartbeat flow does not start with a point 'heartbeat'; Init puts its own "
             "first, which holds the ordered flow for good, so the listed points are never "
@@ -354,6 +354,11 @@ class Linter {
       Add(FindingSeverity::kError, mark, "diag_topic",
           fmt::format("key 'diag_topic': '{}' is not a valid ROS 2 topic name: {} (character {})",
                       topic, e.error_msg, e.invalid_index + 1));
+    } catch (const std::runtime_error& e) {
+      // rclcpp reports an unknown substitution such as "{robot}" this way.
+      Add(FindingSeverity::kError, mark, "diag_topic",
+          fmt::format("key 'diag_topic': '{}' is not a valid ROS 2 topic name: {}", topic,
+                      e.what()));
     }
   }
 
