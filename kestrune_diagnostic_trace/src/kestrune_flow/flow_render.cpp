@@ -90,6 +90,16 @@ Cluster Model(const trace::TraceFlowCfg& flow, size_t flow_index) {
   return cluster;
 }
 
+/// `lines` escaped one by one, joined by `line_break` and quoted.
+std::string QuotedLabel(const std::vector<std::string>& lines,
+                        std::string (*escape)(const std::string&), const char* line_break) {
+  std::vector<std::string> escaped;
+  for (const auto& line : lines) {
+    escaped.push_back(escape(line));
+  }
+  return "\"" + Join(escaped, line_break) + "\"";
+}
+
 /// Mermaid takes entity codes inside quoted labels; quotes and angle brackets would end them.
 std::string MermaidText(const std::string& text) {
   std::string escaped;
@@ -112,11 +122,7 @@ std::string MermaidText(const std::string& text) {
 }
 
 std::string MermaidLabel(const std::vector<std::string>& lines) {
-  std::vector<std::string> escaped;
-  for (const auto& line : lines) {
-    escaped.push_back(MermaidText(line));
-  }
-  return "\"" + Join(escaped, "<br/>") + "\"";
+  return QuotedLabel(lines, MermaidText, "<br/>");
 }
 
 void WriteMermaid(const std::vector<Cluster>& clusters, std::ostream& out) {
@@ -152,11 +158,7 @@ std::string DotText(const std::string& text) {
 }
 
 std::string DotLabel(const std::vector<std::string>& lines) {
-  std::vector<std::string> escaped;
-  for (const auto& line : lines) {
-    escaped.push_back(DotText(line));
-  }
-  return "\"" + Join(escaped, "\\n") + "\"";
+  return QuotedLabel(lines, DotText, "\\n");
 }
 
 void WriteDot(const std::vector<Cluster>& clusters, std::ostream& out) {
