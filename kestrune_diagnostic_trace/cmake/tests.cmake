@@ -61,10 +61,12 @@ target_compile_definitions(test_trace_scenario_node PRIVATE
 
 # A user's project built against the install space: the exported target must
 # bring every include path and dependency. Needs the package installed first.
+# Sanitized libraries need the sanitizers' runtime in the program too.
+string(JOIN " " downstream_cxx_flags ${CMAKE_CXX_FLAGS} ${KESTRUNE_SANITIZER_FLAGS})
 add_test(NAME test_downstream_package COMMAND ${CMAKE_COMMAND}
   -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}/test/downstream
   -DBINARY_DIR=${CMAKE_CURRENT_BINARY_DIR}/downstream
-  "-DCXX_FLAGS=${CMAKE_CXX_FLAGS}"
+  "-DCXX_FLAGS=${downstream_cxx_flags}"
   -P ${CMAKE_CURRENT_SOURCE_DIR}/test/downstream/build_and_run.cmake)
 set_tests_properties(test_downstream_package PROPERTIES TIMEOUT 300)
 
