@@ -280,10 +280,3 @@ workflows:
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // The facade reads its level once, at the first line; the flow lines are debug lines.
-  setenv("SPDLOG_LEVEL", "debug", 1);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

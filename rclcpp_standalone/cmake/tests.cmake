@@ -8,8 +8,11 @@ rclcpp_standalone_idl_sources(TEST_MSG_DDS_SOURCES ${TEST_MSG_DIR}
   FILES ${TEST_MSG_DIR}/rclcpp_standalone_test/msg/dds_/Event_.idl
   INCLUDES ${RCLCPP_STANDALONE_IDL_DIR})
 add_library(rclcpp_standalone_test_msgs STATIC ${TEST_MSG_DDS_SOURCES})
+# test/support holds this package's helpers, ../test_support those shared with
+# the other packages of the repository.
 target_include_directories(rclcpp_standalone_test_msgs PUBLIC
-  ${TEST_MSG_DIR} ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/test)
+  ${TEST_MSG_DIR} ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/test
+  ${CMAKE_CURRENT_SOURCE_DIR}/../test_support)
 target_link_libraries(rclcpp_standalone_test_msgs PUBLIC ${PROJECT_NAME})
 
 add_executable(rclcpp_standalone_test_peer test/peer/test_peer.cpp)
