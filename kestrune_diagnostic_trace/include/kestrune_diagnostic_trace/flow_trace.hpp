@@ -55,7 +55,13 @@ class FlowTrace {
   /// Replaces every flow with those of the YAML file at `config_path`; with a
   /// node, each distinct `diag_topic` gets a publisher on it. Handlers, the
   /// publish callback and a running heartbeat are kept. YAML errors are logged;
-  /// errors from ROS 2 (an invalid topic name) reach the caller.
+  /// errors from ROS 2 (an invalid topic name) reach the caller, after the
+  /// flows before the refused one are loaded.
+  ///
+  /// The file is read and parsed (ParseFlowConfig) and the publishers are
+  /// created before the engine mutex is taken; the new flows then replace the
+  /// old ones at once, so other threads see either all of the old
+  /// configuration or all of the new.
   void Init(const std::string& config_path, std::shared_ptr<rclcpp::Node> node);
   /// As above without a node: events of every flow go to `publish_callback`.
   void Init(const std::string& config_path, PublishCallback& publish_callback);
