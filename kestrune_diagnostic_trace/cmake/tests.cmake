@@ -2,7 +2,10 @@
 find_package(ament_cmake_gtest REQUIRED)
 
 add_library(kestrune_test_support INTERFACE)
-target_include_directories(kestrune_test_support INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}/test)
+# test/support holds this package's helpers, ../test_support those shared with
+# the other packages of the repository.
+target_include_directories(kestrune_test_support INTERFACE
+  ${CMAKE_CURRENT_SOURCE_DIR}/test ${CMAKE_CURRENT_SOURCE_DIR}/../test_support)
 target_compile_definitions(kestrune_test_support INTERFACE
   KESTRUNE_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}"
   KESTRUNE_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
@@ -17,9 +20,17 @@ set(KESTRUNE_TEST_CYCLONEDDS_URI "<CycloneDDS><Domain><General><Interfaces>\
 string(RANDOM LENGTH 4 ALPHABET 123456789 KESTRUNE_TEST_RANDOM)
 math(EXPR KESTRUNE_TEST_DOMAIN_ID "${KESTRUNE_TEST_RANDOM} % 232 + 1")
 
+# kestrune_add_test(name [SKIP_LINKING_MAIN_LIBRARIES] [ENV NAME=value...]): the
+# suite test/<name>.cpp; with gtest's main unless it brings its own.
 function(kestrune_add_test name)
-  ament_add_gtest(${name} test/${name}.cpp ${ARGN} TIMEOUT 120
-    ENV "CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI}" "ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID}")
+  cmake_parse_arguments(ARG "SKIP_LINKING_MAIN_LIBRARIES" "" "ENV" ${ARGN})
+  set(skip_main "")
+  if(ARG_SKIP_LINKING_MAIN_LIBRARIES)
+    set(skip_main SKIP_LINKING_MAIN_LIBRARIES)
+  endif()
+  ament_add_gtest(${name} test/${name}.cpp ${skip_main} TIMEOUT 120
+    ENV "CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI}" "ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID}"
+      ${ARG_ENV})
   target_link_libraries(${name} ${PROJECT_NAME} kestrune_test_support yaml-cpp)
   kestrune_warnings(${name})
 endfunction()
@@ -38,7 +49,8 @@ target_compile_definitions(test_logger PRIVATE
   KESTRUNE_LOGGER_PROBE="$<TARGET_FILE:logger_probe>"
   KESTRUNE_LOGGER_PROBE_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}/test/logger_probe.cpp")
 kestrune_add_test(test_flow_config)
-kestrune_add_test(test_trace_config SKIP_LINKING_MAIN_LIBRARIES)
+# The flow lines are debug lines; the facade reads its level once, at the first line.
+kestrune_add_test(test_trace_config ENV SPDLOG_LEVEL=debug)
 kestrune_add_test(test_flow_trace)
 kestrune_add_test(test_diagnostic_publication SKIP_LINKING_MAIN_LIBRARIES)
 kestrune_add_test(test_engine_lock)
@@ -61,10 +73,12 @@ target_compile_definitions(test_trace_scenario_node PRIVATE
 
 # A user's project built against the install space: the exported target must
 # bring every include path and dependency. Needs the package installed first.
+# Sanitized libraries need the sanitizers' runtime in the program too.
+string(JOIN " " downstream_cxx_flags ${CMAKE_CXX_FLAGS} ${KESTRUNE_SANITIZER_FLAGS})
 add_test(NAME test_downstream_package COMMAND ${CMAKE_COMMAND}
   -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}/test/downstream
   -DBINARY_DIR=${CMAKE_CURRENT_BINARY_DIR}/downstream
-  "-DCXX_FLAGS=${CMAKE_CXX_FLAGS}"
+  "-DCXX_FLAGS=${downstream_cxx_flags}"
   -P ${CMAKE_CURRENT_SOURCE_DIR}/test/downstream/build_and_run.cmake)
 set_tests_properties(test_downstream_package PROPERTIES TIMEOUT 300)
 

@@ -11,7 +11,7 @@
 #include <kestrune_protocol/msg/diagnostic_event.hpp>
 #include <rclcpp/rclcpp.hpp>
 
-#include "support/child_process.hpp"
+#include "kestrune_test/child_process.hpp"
 
 namespace {
 

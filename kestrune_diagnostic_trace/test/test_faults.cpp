@@ -2,10 +2,7 @@
 // refuses, configuration files that vanish, cannot be read, or are huge or deep.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,10 +24,10 @@
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 #include <rclcpp/rclcpp.hpp>
 
+#include "kestrune_test/child_process.hpp"
 #include "support/captured_log.hpp"
+#include "support/engine.hpp"
 #include "support/temp_file.hpp"
-
-extern char** environ;
 
 namespace {
 
@@ -41,6 +38,7 @@ using kestrune::trace::FlowCheckStatus;
 using kestrune::trace::FlowTrace;
 using kestrune::trace::PublishCallback;
 using kestrune_test::CapturedLog;
+using kestrune_test::Engine;
 using kestrune_test::TempFile;
 using Clock = std::chrono::steady_clock;
 
@@ -58,10 +56,6 @@ workflows:
 )";
 
 const std::string kParseFailure = "[ERROR] Failed to parse flow configuration file: ";
-
-FlowTrace* Engine() {
-  return FlowTrace::GetInstance();
-}
 
 kestrune::trace::FlowHandler NoopHandler() {
   return [](const std::string&, const std::shared_ptr<FlowCheckResult>&) {};
@@ -278,35 +272,12 @@ TEST(Faults, a_configuration_deleted_or_replaced_by_a_directory_between_two_init
 }
 
 /// Runs this binary as a child that drops root's right to read any file and
-/// inits from `path`; returns its wait status and what it printed.
+/// inits from `path`; returns its exit code (-1 when it overran its deadline)
+/// and what it printed.
 std::pair<int, std::string> RunUnreadableChild(const std::string& path) {
-  TempFile output("", ".txt");
-  std::string exe = "/proc/self/exe";
-  std::string flag = kUnreadableChildFlag;
-  std::string config = path;
-  char* argv[] = {exe.data(), flag.data(), config.data(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.path().c_str(), O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    return {-1, ""};
-  }
-  int status = -1;
-  const auto deadline = Clock::now() + std::chrono::seconds(30);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return {-1, "child timed out"};
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  std::ifstream in(output.path());
-  return {status,
-          std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
+  kestrune_test::ChildProcess child({"/proc/self/exe", kUnreadableChildFlag, path});
+  const std::optional<int> status = child.wait_for_exit(std::chrono::seconds(30));
+  return {status.value_or(-1), child.output()};
 }
 
 /// The child: as an unprivileged user, Init from the unreadable file must fail
@@ -334,11 +305,11 @@ TEST(Faults, a_configuration_made_unreadable_between_two_inits_is_reported) {
   }
   // Root reads files whatever their mode; a child that gives up root cannot.
   const auto [status, output] = RunUnreadableChild(file.path());
-  if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotDropPrivileges) {
+  if (status == kCannotDropPrivileges) {
     GTEST_SKIP() << "running as root without the right to switch users; the unreadable file "
                     "would be read anyway";
   }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << output;
+  EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find(kParseFailure + "bad file: " + file.path()), std::string::npos) << output;
 }
 

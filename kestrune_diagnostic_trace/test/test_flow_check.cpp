@@ -19,6 +19,7 @@
 #include <kestrune_diagnostic_trace/logger.hpp>
 
 #include "support/captured_log.hpp"
+#include "support/engine.hpp"
 #include "support/temp_file.hpp"
 
 namespace {
@@ -32,6 +33,7 @@ using kestrune::trace::TraceFlowCfg;
 using kestrune::trace::TracePoint;
 using kestrune::trace::TracePointCfg;
 using kestrune_test::CapturedLog;
+using kestrune_test::Engine;
 using kestrune_test::HasLine;
 using kestrune_test::TempFile;
 using namespace std::chrono_literals;
@@ -64,10 +66,6 @@ Outbox& Sent() {
   return outbox;
 }
 
-FlowTrace& Engine() {
-  return *FlowTrace::GetInstance();
-}
-
 /// Every event goes to the outbox and leaves a line, so its place among the log lines shows.
 void InitWithCallback(PublishCallback callback = [](const std::string& topic,
                                                     const DiagnosticEvent& event) {
@@ -76,11 +74,11 @@ void InitWithCallback(PublishCallback callback = [](const std::string& topic,
   return true;
 }) {
   static TempFile no_flows("workflows: []\n");
-  Engine().Init(no_flows.path(), callback);
+  Engine()->Init(no_flows.path(), callback);
 }
 
 void RecordHandlerCalls() {
-  Engine().RegisterFlowHandler(
+  Engine()->RegisterFlowHandler(
       kFlow, [](const std::string& flow_id, const std::shared_ptr<FlowCheckResult>& result) {
         Sent().calls.push_back(
             {flow_id, result->status, result->failure_point, result->desired_point, result.get()});
@@ -101,7 +99,7 @@ std::shared_ptr<TraceFlowCfg> RegisterFlow(const std::vector<std::string>& point
     point->event_id = event_id++;
     flow->flow_points.push_back(point);
   }
-  Engine().RegisterTraceFlow(flow);
+  Engine()->RegisterTraceFlow(flow);
   return flow;
 }
 
@@ -118,7 +116,7 @@ TracePointCfg& PointOf(const std::shared_ptr<TraceFlowCfg>& flow, const std::str
 void Record(const std::vector<std::string>& ids) {
   for (const auto& id : ids) {
     const bool failed = !id.empty() && id.back() == '!';
-    Engine().Trace(kFlow, failed ? id.substr(0, id.size() - 1) : id, !failed);
+    Engine()->Trace(kFlow, failed ? id.substr(0, id.size() - 1) : id, !failed);
   }
 }
 
@@ -142,7 +140,7 @@ Outcome Check(const std::string& flow_id = kFlow) {
   Sent() = Outbox();
   Outcome outcome;
   CapturedLog log;
-  outcome.result = Engine().CheckFlow(flow_id);
+  outcome.result = Engine()->CheckFlow(flow_id);
   outcome.lines = log.Lines();
   outcome.events = Sent().events;
   outcome.calls = Sent().calls;
@@ -237,7 +235,7 @@ TEST_P(OrderedPath, gives_status_pointers_event_and_handler_calls) {
     EXPECT_FALSE(out.result->failure_point);
   } else {
     ASSERT_TRUE(out.result->failure_point);
-    EXPECT_EQ(out.result->failure_point, Engine().GetTracePoints(kFlow).at(c.failure_index));
+    EXPECT_EQ(out.result->failure_point, Engine()->GetTracePoints(kFlow).at(c.failure_index));
   }
   if (std::string(c.desired).empty()) {
     EXPECT_FALSE(out.result->desired_point);
@@ -452,9 +450,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FlowCheckTest, logs_the_recorded_and_configured_sequences_with_metadata) {
   auto flow = RegisterFlow({"a", "b", "c"});
   PointOf(flow, "b").is_critical = false;
-  Engine().Trace(kFlow, "a", true);
-  Engine().Trace(kFlow, "b", true, {{"arm", "left"}});
-  Engine().Trace(kFlow, "c", true);
+  Engine()->Trace(kFlow, "a", true);
+  Engine()->Trace(kFlow, "b", true, {{"arm", "left"}});
+  Engine()->Trace(kFlow, "c", true);
 
   const Outcome out = Check();
 
@@ -476,7 +474,7 @@ TEST_F(FlowCheckTest, empty_diag_topic_silences_announcements_and_success_but_no
   EXPECT_TRUE(out.events.empty());
   EXPECT_EQ(PublicationLines(out.lines), 0u);
 
-  Engine().ResetFlow(kFlow);
+  Engine()->ResetFlow(kFlow);
   Record({"a", "b", "c"});
   out = Check();
   EXPECT_EQ(out.result->status, FlowCheckStatus::SUCCESS);
@@ -508,7 +506,7 @@ TEST_F(FlowCheckTest, flow_event_id_overrides_point_ids_for_failures_and_success
   const std::vector<std::vector<std::string>> runs = {
       {"a", "c"}, {"a", "b!", "c"}, {"a", "b"}, {"a", "b", "c", "d"}, {"a", "b", "c"}};
   for (const auto& run : runs) {
-    Engine().ResetFlow(kFlow);
+    Engine()->ResetFlow(kFlow);
     Record(run);
     const Outcome out = Check();
     ASSERT_EQ(out.events.size(), 1u) << run.size();
@@ -544,7 +542,7 @@ TEST_F(FlowCheckTest, unordered_flow_passes_in_any_order_and_reports_missing_poi
   ASSERT_EQ(out.events.size(), 1u);
   EXPECT_EQ(out.events.front().event.id, 12);
 
-  Engine().ResetFlow(kFlow);
+  Engine()->ResetFlow(kFlow);
   Record({"a"});
   out = Check();
   EXPECT_EQ(out.result->status, FlowCheckStatus::MISSING_POINT);
@@ -564,7 +562,7 @@ TEST_F(FlowCheckTest, unordered_flow_reports_one_leftover_recording) {
   Record({"a", "b", "z"});
   const Outcome out = Check();
   EXPECT_EQ(out.result->status, FlowCheckStatus::INVALID_POINT);
-  EXPECT_EQ(out.result->failure_point, Engine().GetTracePoints(kFlow).at(2));
+  EXPECT_EQ(out.result->failure_point, Engine()->GetTracePoints(kFlow).at(2));
   EXPECT_FALSE(out.result->desired_point);
   EXPECT_EQ(out.calls.size(), 1u);
   EXPECT_TRUE(HasInOrder(out.lines, {"[ERROR] Some points not in flow 'pick' executed: ",
@@ -579,13 +577,13 @@ TEST_F(FlowCheckTest, unordered_lookup_takes_the_latest_recording_first) {
   Record({"a!", "a", "b"});
   Outcome out = Check();
   EXPECT_EQ(out.result->status, FlowCheckStatus::INVALID_POINT);
-  EXPECT_EQ(out.result->failure_point, Engine().GetTracePoints(kFlow).at(0));
+  EXPECT_EQ(out.result->failure_point, Engine()->GetTracePoints(kFlow).at(0));
 
-  Engine().ResetFlow(kFlow);
+  Engine()->ResetFlow(kFlow);
   Record({"a", "a!", "b"});
   out = Check();
   EXPECT_EQ(out.result->status, FlowCheckStatus::FAILED);
-  EXPECT_EQ(out.result->failure_point, Engine().GetTracePoints(kFlow).at(1));
+  EXPECT_EQ(out.result->failure_point, Engine()->GetTracePoints(kFlow).at(1));
   EXPECT_EQ(DesiredId(*out.result), "a");
   EXPECT_TRUE(HasLine(out.lines, "[ERROR] Point 'a' failed in flow 'pick'"));
 }
@@ -630,7 +628,7 @@ TEST_F(FlowCheckTest, repeated_check_changes_nothing_and_repeats_itself) {
   PointOf(flow, "c").repeat_cnt = 2;
   Record({"a", "c", "c", "d"});
   PointOf(flow, "c").exec_cnt = 2;
-  const auto queue = Engine().GetTracePoints(kFlow);
+  const auto queue = Engine()->GetTracePoints(kFlow);
   const uint32_t check_index = flow->check_index;
 
   const Outcome first = Check();
@@ -650,7 +648,7 @@ TEST_F(FlowCheckTest, repeated_check_changes_nothing_and_repeats_itself) {
   again.stamp = first.events.front().event.stamp;
   EXPECT_EQ(again, first.events.front().event);
 
-  EXPECT_EQ(Engine().GetTracePoints(kFlow), queue);
+  EXPECT_EQ(Engine()->GetTracePoints(kFlow), queue);
   EXPECT_EQ(flow->check_index, check_index);
   EXPECT_EQ(PointOf(flow, "c").exec_cnt, 2u);
 }
@@ -660,16 +658,16 @@ TEST_F(FlowCheckTest, repeated_check_changes_nothing_and_repeats_itself) {
 TEST_F(FlowCheckTest, handler_exception_reaches_the_caller_and_releases_the_engine) {
   RegisterFlow({"a"});
   Record({"a"});
-  Engine().RegisterFlowHandler(kFlow,
-                               [](const std::string&, const std::shared_ptr<FlowCheckResult>&) {
-                                 throw std::runtime_error("handler broke");
-                               });
-  EXPECT_THROW(Engine().CheckFlow(kFlow), std::runtime_error);
+  Engine()->RegisterFlowHandler(kFlow,
+                                [](const std::string&, const std::shared_ptr<FlowCheckResult>&) {
+                                  throw std::runtime_error("handler broke");
+                                });
+  EXPECT_THROW(Engine()->CheckFlow(kFlow), std::runtime_error);
 
   // Another thread gets the mutex, and this thread is not taken for a re-entrant caller.
   RecordHandlerCalls();
   RunWithDeadline("CheckFlow from another thread",
-                  [] { EXPECT_EQ(Engine().CheckFlow(kFlow)->status, FlowCheckStatus::SUCCESS); });
+                  [] { EXPECT_EQ(Engine()->CheckFlow(kFlow)->status, FlowCheckStatus::SUCCESS); });
   const Outcome out = Check();
   EXPECT_EQ(out.result->status, FlowCheckStatus::SUCCESS);
   EXPECT_EQ(out.calls.size(), 1u);
@@ -686,24 +684,24 @@ TEST_F(FlowCheckTest, publish_callback_exception_reaches_the_caller_and_releases
   RegisterFlow({"a", "b", "c"});
   Record({"a", "c"});
   armed = true;
-  EXPECT_THROW(Engine().CheckFlow(kFlow), std::runtime_error);
+  EXPECT_THROW(Engine()->CheckFlow(kFlow), std::runtime_error);
   armed = false;
 
   RunWithDeadline("CheckFlow from another thread", [] {
-    EXPECT_EQ(Engine().CheckFlow(kFlow)->status, FlowCheckStatus::MISSING_POINT);
+    EXPECT_EQ(Engine()->CheckFlow(kFlow)->status, FlowCheckStatus::MISSING_POINT);
   });
-  EXPECT_EQ(Engine().CheckFlow(kFlow)->status, FlowCheckStatus::MISSING_POINT);
+  EXPECT_EQ(Engine()->CheckFlow(kFlow)->status, FlowCheckStatus::MISSING_POINT);
 }
 
 TEST_F(FlowCheckTest, reentry_from_handler_or_callback_is_refused_without_deadlock) {
   std::vector<FlowCheckStatus> inner;
-  Engine().RegisterFlowHandler(
+  Engine()->RegisterFlowHandler(
       kFlow, [&inner](const std::string& flow_id, const std::shared_ptr<FlowCheckResult>&) {
-        inner.push_back(Engine().CheckFlow(flow_id)->status);
-        Engine().ResetFlow(flow_id);
+        inner.push_back(Engine()->CheckFlow(flow_id)->status);
+        Engine()->ResetFlow(flow_id);
       });
   InitWithCallback([](const std::string&, const DiagnosticEvent&) {
-    Engine().Trace(kFlow, "z", true);
+    Engine()->Trace(kFlow, "z", true);
     return true;
   });
   RegisterFlow({"a", "b"});
@@ -718,7 +716,7 @@ TEST_F(FlowCheckTest, reentry_from_handler_or_callback_is_refused_without_deadlo
       " refused: called from a flow handler or publish callback while the engine is locked";
   EXPECT_TRUE(HasInOrder(out.lines, {"[ERROR] CheckFlow" + refused, "[ERROR] ResetFlow" + refused,
                                      "[ERROR] Trace" + refused}));
-  const auto& queue = Engine().GetTracePoints(kFlow);
+  const auto& queue = Engine()->GetTracePoints(kFlow);
   ASSERT_EQ(queue.size(), 2u);
   EXPECT_EQ(queue.back()->point_id, "b");
 }
@@ -734,7 +732,7 @@ TEST_F(FlowCheckTest, repeated_point_is_not_missing_in_a_shorter_later_run) {
   b.exec_cnt = 3;
   EXPECT_EQ(Check().result->status, FlowCheckStatus::SUCCESS);
 
-  Engine().ResetFlow(kFlow);
+  Engine()->ResetFlow(kFlow);
   Record({"a", "b", "c"});
   b.exec_cnt = 3;
   const Outcome out = Check();
@@ -744,7 +742,7 @@ TEST_F(FlowCheckTest, repeated_point_is_not_missing_in_a_shorter_later_run) {
   EXPECT_EQ(CountStartingWith(out.lines, "[WARN] Flow 'pick' trace point"), 0u);  // no mismatch
 
   // The end of the queue also completes it; what comes after is still judged.
-  Engine().ResetFlow(kFlow);
+  Engine()->ResetFlow(kFlow);
   Record({"a", "b"});
   b.exec_cnt = 3;
   const auto result = Check().result;
@@ -759,7 +757,7 @@ TEST_F(FlowCheckTest, repeated_point_still_reports_what_is_wrong) {
   TracePointCfg& b = PointOf(flow, "b");
   b.repeat_cnt = 3;
   const auto check = [&b](const std::vector<std::string>& run, uint32_t exec_cnt) {
-    Engine().ResetFlow(kFlow);
+    Engine()->ResetFlow(kFlow);
     Record(run);
     b.exec_cnt = exec_cnt;
     return Check().result;
@@ -793,11 +791,11 @@ TEST_F(FlowCheckTest, unordered_repeated_point_takes_up_to_exec_cnt_recordings) 
   Record({"a", "b", "b"});
   EXPECT_EQ(Check().result->status, FlowCheckStatus::SUCCESS);
 
-  Engine().ResetFlow(kFlow);
+  Engine()->ResetFlow(kFlow);
   Record({"a", "b"});
   EXPECT_EQ(Check().result->status, FlowCheckStatus::SUCCESS);
 
-  Engine().ResetFlow(kFlow);
+  Engine()->ResetFlow(kFlow);
   Record({"a", "b", "b", "b"});
   const auto result = Check().result;
   EXPECT_EQ(result->status, FlowCheckStatus::INVALID_POINT);
@@ -822,7 +820,7 @@ workflows:
       - {point_id: b, event_id: 12}
       - {point_id: c, event_id: 13}
 )");
-  Engine().Init(config.path(), node);
+  Engine()->Init(config.path(), node);
   std::vector<DiagnosticEvent> received;
   auto subscription = node->create_subscription<DiagnosticEvent>(
       kTopic, rclcpp::QoS(10),

@@ -9,6 +9,7 @@
 #include <kestrune_diagnostic_trace/flow_config.hpp>
 
 #include "support/captured_log.hpp"
+#include "support/flows.hpp"
 
 namespace {
 
@@ -17,19 +18,12 @@ using kestrune::trace::FindingSeverity;
 using kestrune::trace::ParsedFlowConfig;
 using kestrune::trace::ParseFlowConfig;
 using kestrune::trace::TraceFlowCfg;
+using kestrune_test::PointIds;
 
 std::vector<std::string> FlowIds(const ParsedFlowConfig& parsed) {
   std::vector<std::string> ids;
   for (const auto& flow : parsed.flows) {
     ids.push_back(flow->flow_id);
-  }
-  return ids;
-}
-
-std::vector<std::string> PointIds(const TraceFlowCfg& flow) {
-  std::vector<std::string> ids;
-  for (const auto& point : flow.flow_points) {
-    ids.push_back(point->point_id);
   }
   return ids;
 }

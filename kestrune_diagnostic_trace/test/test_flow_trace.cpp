@@ -8,6 +8,7 @@
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 
 #include "support/captured_log.hpp"
+#include "support/flows.hpp"
 #include "support/temp_file.hpp"
 
 namespace {
@@ -19,6 +20,7 @@ using kestrune::trace::TraceFlowCfg;
 using kestrune::trace::TracePointCfg;
 using kestrune_test::CapturedLog;
 using kestrune_test::HasLine;
+using kestrune_test::PointIds;
 using kestrune_test::TempFile;
 
 void InitFrom(const std::string& yaml) {
@@ -38,14 +40,6 @@ bool HasLineStartingWith(const std::vector<std::string>& lines, const std::strin
     }
   }
   return false;
-}
-
-std::vector<std::string> PointIds(const TraceFlowCfg& flow) {
-  std::vector<std::string> ids;
-  for (const auto& point : flow.flow_points) {
-    ids.push_back(point->point_id);
-  }
-  return ids;
 }
 
 FlowHandler NoopHandler() {

@@ -1,7 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,9 +18,8 @@
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 #include <kestrune_diagnostic_trace/logger.hpp>
 
+#include "kestrune_test/child_process.hpp"
 #include "support/temp_file.hpp"
-
-extern char** environ;
 
 namespace {
 
@@ -270,6 +266,7 @@ TEST_F(Heartbeat, queue_keeps_only_the_newest_points_up_to_its_bound) {
 }
 
 struct ChildExit {
+  /// The exit code; -1 when the child overran its deadline.
   int status;
   /// From the child's leaving main to its end: its static destruction.
   Clock::duration exit_took;
@@ -279,35 +276,17 @@ struct ChildExit {
 /// it if it has not ended after `timeout`.
 ChildExit RunExitChild(uint32_t period_ms, Clock::duration timeout) {
   TempFile left_main("", ".txt");
-  std::string exe = "/proc/self/exe";
-  std::string flag = kExitChildFlag;
-  std::string period = std::to_string(period_ms);
-  std::string report = left_main.path();
-  char* argv[] = {exe.data(), flag.data(), period.data(), report.data(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  const Clock::time_point start = Clock::now();
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
+  kestrune_test::ChildProcess child(
+      {"/proc/self/exe", kExitChildFlag, std::to_string(period_ms), left_main.path()});
+  const std::optional<int> status = child.wait_for_exit(Clock::now() + timeout);
+  if (!status) {
     return {-1, Clock::duration::zero()};
-  }
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() - start > timeout) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return {-1, Clock::duration::zero()};
-    }
-    std::this_thread::sleep_for(milliseconds(5));
   }
   const Clock::time_point ended = Clock::now();
   // The steady clock is the system-wide monotonic clock, shared with the child.
   Clock::rep left = 0;
   std::ifstream(left_main.path()) >> left;
-  return {status, ended - Clock::time_point(Clock::duration(left))};
+  return {*status, ended - Clock::time_point(Clock::duration(left))};
 }
 
 /// The child: a heartbeat of the given period, running when main returns.
@@ -329,15 +308,13 @@ int ExitChild(uint32_t period_ms, const std::string& report) {
 
 TEST(HeartbeatExit, a_sleeping_heartbeat_does_not_delay_exit) {
   const ChildExit child = RunExitChild(60000, std::chrono::seconds(30));
-  ASSERT_TRUE(WIFEXITED(child.status)) << "wait status " << child.status;
-  EXPECT_EQ(WEXITSTATUS(child.status), 0);
+  EXPECT_EQ(child.status, 0);
   EXPECT_LT(Ms(child.exit_took), 2000);
 }
 
 TEST(HeartbeatExit, a_busy_heartbeat_stops_before_the_engine_is_destroyed) {
   const ChildExit child = RunExitChild(1, std::chrono::seconds(30));
-  ASSERT_TRUE(WIFEXITED(child.status)) << "wait status " << child.status;
-  EXPECT_EQ(WEXITSTATUS(child.status), 0);
+  EXPECT_EQ(child.status, 0);
   EXPECT_LT(Ms(child.exit_took), 2000);
 }
 
@@ -349,9 +326,7 @@ TEST(HeartbeatExit, exit_while_the_heartbeat_sleeps_is_clean_fifty_times_in_a_ro
   for (int run = 0; run < 50; ++run) {
     const uint32_t period = periods[run % (sizeof(periods) / sizeof(periods[0]))];
     const ChildExit child = RunExitChild(period, std::chrono::seconds(30));
-    ASSERT_TRUE(WIFEXITED(child.status))
-        << "run " << run << ", period " << period << " ms: wait status " << child.status;
-    ASSERT_EQ(WEXITSTATUS(child.status), 0) << "run " << run << ", period " << period << " ms";
+    ASSERT_EQ(child.status, 0) << "run " << run << ", period " << period << " ms";
     EXPECT_LT(Ms(child.exit_took), 2000) << "run " << run << ", period " << period << " ms";
   }
 }

@@ -15,6 +15,7 @@
 #include <rclcpp/rclcpp.hpp>
 
 #include "support/captured_log.hpp"
+#include "support/engine.hpp"
 #include "support/temp_file.hpp"
 
 namespace {
@@ -26,16 +27,14 @@ using kestrune::trace::TraceFlowCfg;
 using kestrune::trace::TracePoint;
 using kestrune::trace::TracePointCfg;
 using kestrune_test::CapturedLog;
+using kestrune_test::Engine;
 using kestrune_test::HasLine;
+using kestrune_test::SentEvent;
 using kestrune_test::TempFile;
 
 /// status, id, text
 using Event = std::tuple<int32_t, int32_t, std::string>;
 using Events = std::vector<Event>;
-
-FlowTrace* Engine() {
-  return FlowTrace::GetInstance();
-}
 
 // One flow "F" on /diag with flow event_id 90 and the points a, b, c, each
 // with the given extra keys.
@@ -66,31 +65,23 @@ int64_t StampNs(const DiagnosticEvent& event) {
   return int64_t{event.stamp.sec} * 1000000000 + event.stamp.nanosec;
 }
 
-/// Sends every event of the engine to a publish callback that records it.
-class RunningCheck : public ::testing::Test {
+/// Sends every event of the engine to the recording publish callback.
+class RunningCheck : public kestrune_test::EngineTest {
  protected:
-  struct Sent {
-    std::string topic;
-    DiagnosticEvent event;
-  };
-
-  void Load(const std::string& yaml) {
-    TempFile file(yaml);
-    // The engine keeps the callback after this test; it must not refer to the fixture.
-    PublishCallback callback = [sent = sent_](const std::string& topic,
-                                              const DiagnosticEvent& event) {
-      sent->push_back({topic, event});
-      return true;
-    };
-    Engine()->Init(file.path(), callback);
+  /// The events sent and not yet taken.
+  std::vector<SentEvent>& Sent() {
+    for (auto& sent : TakeSent()) {
+      sent_.push_back(std::move(sent));
+    }
+    return sent_;
   }
 
   Events Take() {
     Events events;
-    for (const auto& sent : *sent_) {
+    for (const auto& sent : Sent()) {
       events.emplace_back(sent.event.status, sent.event.id, sent.event.msg);
     }
-    sent_->clear();
+    sent_.clear();
     return events;
   }
 
@@ -101,7 +92,8 @@ class RunningCheck : public ::testing::Test {
     return *Engine()->GetTraceFlowCfg(flow_id)->flow_points.at(position);
   }
 
-  std::shared_ptr<std::vector<Sent>> sent_ = std::make_shared<std::vector<Sent>>();
+ private:
+  std::vector<SentEvent> sent_;
 };
 
 TEST_F(RunningCheck, in_order_points_send_only_configured_success_reports) {
@@ -114,8 +106,8 @@ TEST_F(RunningCheck, in_order_points_send_only_configured_success_reports) {
   const int64_t after = NowNs();
   const auto lines = log.Lines();
 
-  ASSERT_EQ(sent_->size(), 1u);
-  const Sent sent = sent_->front();
+  ASSERT_EQ(Sent().size(), 1u);
+  const SentEvent sent = Sent().front();
   EXPECT_EQ(sent.topic, "/diag");
   EXPECT_EQ(sent.event.source_id, "F");
   EXPECT_GE(StampNs(sent.event), before);
@@ -230,10 +222,10 @@ TEST_F(RunningCheck, flow_without_points_ignores_ordered_and_rejects_unordered_p
   Engine()->Trace("ordered", "a", true);
   Engine()->Trace("unordered", "a", true);
   Engine()->Trace("unordered", "b", false);
-  ASSERT_EQ(sent_->size(), 2u);
+  ASSERT_EQ(Sent().size(), 2u);
   // A flow registered in code has no topic; the callback still gets the event.
-  EXPECT_EQ(sent_->front().topic, "");
-  EXPECT_EQ(sent_->front().event.source_id, "unordered");
+  EXPECT_EQ(Sent().front().topic, "");
+  EXPECT_EQ(Sent().front().event.source_id, "unordered");
   EXPECT_EQ(Take(), (Events{{1, 0, "Status Failed, undefined point: a"},
                             {1, 0, "Status Failed, undefined point: b"}}));
 }
@@ -335,10 +327,10 @@ TEST_F(RunningCheck, one_call_stamps_both_its_events_alike) {
   Load(FlowF("", "event_id: 5, repeat_cnt: 2, timeout_ms: 100, on_timeout: true, on_success: true",
              ""));
   Engine()->Trace("F", PointAt("a", 1000));
-  sent_->clear();
+  Take();
   Engine()->Trace("F", PointAt("b", 2000));
-  ASSERT_EQ(sent_->size(), 2u);
-  EXPECT_EQ((*sent_)[0].event.stamp, (*sent_)[1].event.stamp);
+  ASSERT_EQ(Sent().size(), 2u);
+  EXPECT_EQ(Sent()[0].event.stamp, Sent()[1].event.stamp);
   EXPECT_EQ(Take(), (Events{{1, 5, "bTimeout"}, {0, 5, "Status OK: b"}}));
 }
 

@@ -24,6 +24,7 @@
 #include <kestrune_diagnostic_trace/logger.hpp>
 #include <rclcpp/rclcpp.hpp>
 
+#include "support/engine.hpp"
 #include "support/temp_file.hpp"
 
 namespace {
@@ -38,6 +39,7 @@ using kestrune::trace::PublishCallback;
 using kestrune::trace::TraceFlowCfg;
 using kestrune::trace::TracePoint;
 using kestrune::trace::TracePointCfg;
+using kestrune_test::Engine;
 using kestrune_test::TempFile;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -50,10 +52,6 @@ constexpr std::chrono::seconds kGrace{60};
 std::chrono::seconds StressDuration() {
   const char* seconds = std::getenv("KESTRUNE_STRESS_SECONDS");
   return std::chrono::seconds(seconds != nullptr ? std::atoi(seconds) : 20);
-}
-
-FlowTrace* Engine() {
-  return FlowTrace::GetInstance();
 }
 
 std::string Workflows(const std::string& heartbeat) {

@@ -9,6 +9,7 @@
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 
 #include "support/captured_log.hpp"
+#include "support/flows.hpp"
 #include "support/temp_file.hpp"
 
 namespace {
@@ -17,6 +18,7 @@ using kestrune::trace::FlowTrace;
 using kestrune::trace::TraceFlowCfg;
 using kestrune_test::CapturedLog;
 using kestrune_test::HasLine;
+using kestrune_test::PointIds;
 using kestrune_test::TempFile;
 
 std::shared_ptr<TraceFlowCfg> Load(const std::string& yaml, const std::string& flow_id) {
@@ -31,14 +33,6 @@ size_t CountStartingWith(const std::vector<std::string>& lines, const std::strin
     count += line.size() > prefix.size() && line.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
   }
   return count;
-}
-
-std::vector<std::string> PointIds(const TraceFlowCfg& flow) {
-  std::vector<std::string> ids;
-  for (const auto& point : flow.flow_points) {
-    ids.push_back(point->point_id);
-  }
-  return ids;
 }
 
 const char kPointError[] = "[ERROR] Failed to parse trace point config: ";
@@ -280,10 +274,3 @@ workflows:
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // The facade reads its level once, at the first line; the flow lines are debug lines.
-  setenv("SPDLOG_LEVEL", "debug", 1);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -10,6 +10,7 @@
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 
 #include "support/captured_log.hpp"
+#include "support/engine.hpp"
 #include "support/temp_file.hpp"
 
 namespace {
@@ -19,12 +20,9 @@ using kestrune::trace::TraceFlowCfg;
 using kestrune::trace::TracePoint;
 using kestrune::trace::TracePointCfg;
 using kestrune_test::CapturedLog;
+using kestrune_test::Engine;
 using kestrune_test::HasLine;
 using kestrune_test::TempFile;
-
-FlowTrace* Engine() {
-  return FlowTrace::GetInstance();
-}
 
 // Two ordered flows with nothing to report and a heartbeat flow without a thread.
 void LoadFlows() {

@@ -1,13 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,9 +19,7 @@
 
 #include <kestrune_diagnostic_trace/build_mode.hpp>
 
-#include "support/child_process.hpp"
-
-extern char** environ;
+#include "kestrune_test/child_process.hpp"
 
 namespace {
 
@@ -39,12 +31,6 @@ const char kPackage[] = "kestrune_diagnostic_trace";
 /// Generous per-step bound: a step waits for at most one scripted pass, also under sanitizers.
 Clock::time_point Deadline(int seconds = 20) {
   return Clock::now() + std::chrono::seconds(seconds);
-}
-
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
 }
 
 /// An install prefix holding only what the package lookup needs: the ament index
@@ -82,68 +68,21 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-/// trace_scenario_node as a child process, its stdout and stderr read through one pipe.
-/// Every wait is bounded by a deadline; a child still running at the end is killed.
+/// trace_scenario_node as a child process, read line by line, its standard
+/// error among its standard output. Every wait is bounded by a deadline.
 class ScenarioNode {
  public:
   /// `ament_prefix_path` empty leaves AMENT_PREFIX_PATH unset in the child.
-  explicit ScenarioNode(const std::string& ament_prefix_path) {
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string text = *entry;
-      if (text.rfind("AMENT_PREFIX_PATH=", 0) != 0 && text.rfind("SPDLOG_", 0) != 0) {
-        env.push_back(text);
-      }
-    }
-    env.insert(env.end(), {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"});
-    if (!ament_prefix_path.empty()) {
-      env.push_back("AMENT_PREFIX_PATH=" + ament_prefix_path);
-    }
-    std::vector<char*> envp;
-    for (auto& text : env) {
-      envp.push_back(text.data());
-    }
-    envp.push_back(nullptr);
-
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-      ADD_FAILURE() << "pipe2 failed";
-      return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    std::string program = KESTRUNE_SCENARIO_NODE;
-    char* argv[] = {program.data(), nullptr};
-    const int error = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    out_fd_ = fds[0];
-    if (error != 0) {
-      ADD_FAILURE() << "cannot start " << program << ": " << error;
-      pid_ = -1;
-      return;
-    }
-    // A descriptor that turns readable when the child ends, so exits can be polled for.
-    pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-  }
+  explicit ScenarioNode(const std::string& ament_prefix_path)
+      : child_({KESTRUNE_SCENARIO_NODE},
+               {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info",
+                ament_prefix_path.empty() ? "AMENT_PREFIX_PATH"
+                                          : "AMENT_PREFIX_PATH=" + ament_prefix_path},
+               kestrune_test::ChildStderr::kMerged) {}
 
   ~ScenarioNode() {
-    if (pid_ > 0 && !exit_status_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
     if (::testing::Test::HasFailure()) {
-      std::cout << "---- output of trace_scenario_node ----\n";
-      for (const auto& line : lines_) {
-        std::cout << line << '\n';
-      }
-    }
-    for (int fd : {out_fd_, pidfd_}) {
-      if (fd >= 0) {
-        close(fd);
-      }
+      std::cout << "---- output of trace_scenario_node ----\n" << child_.output() << '\n';
     }
   }
   ScenarioNode(const ScenarioNode&) = delete;
@@ -156,17 +95,17 @@ class ScenarioNode {
                                          Clock::time_point deadline,
                                          std::vector<std::string>* skipped = nullptr) {
     while (true) {
-      for (; next_ < lines_.size(); ++next_) {
-        const std::string text = Text(lines_[next_]);
+      for (size_t end; (end = child_.output().find('\n', next_)) != std::string::npos;) {
+        const std::string text = Text(child_.output().substr(next_, end - next_));
+        next_ = end + 1;
         if (match(text)) {
-          ++next_;
           return text;
         }
         if (skipped != nullptr) {
           skipped->push_back(text);
         }
       }
-      if (!ReadMore(deadline)) {
+      if (!child_.read_output(deadline)) {
         return std::nullopt;
       }
     }
@@ -176,31 +115,11 @@ class ScenarioNode {
     return WaitForLine([&](const std::string& line) { return line == text; }, deadline);
   }
 
-  bool Running() {
-    pollfd entry{pidfd_, POLLIN, 0};
-    return pidfd_ >= 0 && poll(&entry, 1, 0) == 0;
-  }
-
-  void Signal(int signal) {
-    if (pid_ > 0) {
-      kill(pid_, signal);
-    }
-  }
-
-  /// The wait status once the child has ended, or empty at the deadline.
+  bool Running() { return child_.running(); }
+  void Signal(int signal) { child_.signal(signal); }
+  /// The exit code once the child has ended, or empty at the deadline.
   std::optional<int> WaitForExit(Clock::time_point deadline) {
-    while (ReadMore(deadline)) {
-    }
-    pollfd entry{pidfd_, POLLIN, 0};
-    if (poll(&entry, 1, MillisecondsLeft(deadline)) != 1) {
-      return std::nullopt;
-    }
-    int status = 0;
-    if (waitpid(pid_, &status, 0) != pid_) {
-      return std::nullopt;
-    }
-    exit_status_ = status;
-    return status;
+    return child_.wait_for_exit(deadline);
   }
 
  private:
@@ -211,31 +130,8 @@ class ScenarioNode {
     return std::regex_match(line, match, numbered) ? match[1].str() : line;
   }
 
-  /// Reads what the child wrote; false at the deadline or at the end of its output.
-  bool ReadMore(Clock::time_point deadline) {
-    pollfd entry{out_fd_, POLLIN, 0};
-    if (out_fd_ < 0 || poll(&entry, 1, MillisecondsLeft(deadline)) != 1) {
-      return false;
-    }
-    char buffer[4096];
-    const ssize_t count = read(out_fd_, buffer, sizeof(buffer));
-    if (count <= 0) {
-      return false;
-    }
-    partial_.append(buffer, static_cast<size_t>(count));
-    for (size_t end; (end = partial_.find('\n')) != std::string::npos;) {
-      lines_.push_back(partial_.substr(0, end));
-      partial_.erase(0, end + 1);
-    }
-    return true;
-  }
-
-  pid_t pid_{-1};
-  int out_fd_{-1};
-  int pidfd_{-1};
-  std::optional<int> exit_status_;
-  std::string partial_;
-  std::vector<std::string> lines_;
+  kestrune_test::ChildProcess child_;
+  // Where the first unread line of the output starts.
   size_t next_{0};
 };
 
@@ -274,7 +170,7 @@ bool Contains(const std::vector<std::string>& lines, const std::string& text) {
 }
 
 bool ExitedWith(const std::optional<int>& status, int code) {
-  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == code;
+  return status == code;
 }
 
 TEST(TraceScenarioNode, runs_the_six_passes_on_the_bundled_flows_then_spins_until_sigint) {

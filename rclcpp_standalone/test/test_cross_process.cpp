@@ -9,15 +9,15 @@
 #include <rclcpp/rclcpp.hpp>
 #include <rclcpp_standalone_test/msg/event.hpp>
 
-#include "support/child_process.hpp"
+#include "kestrune_test/child_process.hpp"
 #include "support/loopback_domain.hpp"
 #include "support/sample_events.hpp"
 #include "support/wait.hpp"
 
 namespace {
 
+using kestrune_test::ChildProcess;
 using rclcpp_standalone_test::msg::Event;
-using test_support::ChildProcess;
 using test_support::kDeadline;
 using test_support::sample_event;
 

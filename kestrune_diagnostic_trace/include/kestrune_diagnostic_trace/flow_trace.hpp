@@ -1,8 +1,6 @@
 #ifndef KESTRUNE_DIAGNOSTIC_TRACE__FLOW_TRACE_HPP_
 #define KESTRUNE_DIAGNOSTIC_TRACE__FLOW_TRACE_HPP_
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -10,7 +8,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -25,6 +22,10 @@
 
 namespace kestrune {
 namespace trace {
+
+namespace detail {
+class Heartbeat;
+}  // namespace detail
 
 /// Receives the result of every check of the flow it is registered for; runs on
 /// the checking thread with the engine locked, so it must not call back into
@@ -54,7 +55,13 @@ class FlowTrace {
   /// Replaces every flow with those of the YAML file at `config_path`; with a
   /// node, each distinct `diag_topic` gets a publisher on it. Handlers, the
   /// publish callback and a running heartbeat are kept. YAML errors are logged;
-  /// errors from ROS 2 (an invalid topic name) reach the caller.
+  /// errors from ROS 2 (an invalid topic name) reach the caller, after the
+  /// flows before the refused one are loaded.
+  ///
+  /// The file is read and parsed (ParseFlowConfig) and the publishers are
+  /// created before the engine mutex is taken; the new flows then replace the
+  /// old ones at once, so other threads see either all of the old
+  /// configuration or all of the new.
   void Init(const std::string& config_path, std::shared_ptr<rclcpp::Node> node);
   /// As above without a node: events of every flow go to `publish_callback`.
   void Init(const std::string& config_path, PublishCallback& publish_callback);
@@ -102,60 +109,39 @@ class FlowTrace {
   std::shared_ptr<FlowCheckResult> CheckFlow(const std::string& flow_id);
 
  private:
+  /// What the engine holds for one registered flow.
+  struct FlowState {
+    /// The points recorded since the flow was registered or last reset.
+    FlowQueue queue;
+    /// The flow's configuration, shared with whoever registered it; its
+    /// check_index and its points' exec_cnt are the running check's state.
+    std::shared_ptr<TraceFlowCfg> cfg;
+  };
+
   FlowTrace();
-  /// Stops a running heartbeat thread before the members it uses are destroyed.
+  /// Stops the heartbeat before the tables it traces into are destroyed.
   ~FlowTrace();
 
   /// Both Inits: parses, creates the publishers, then swaps the new flows in
   /// under the engine mutex at once. `publish_callback` replaces the current one when given.
   void load(const std::string& config_path, std::shared_ptr<rclcpp::Node> node,
             const PublishCallback* publish_callback);
-
   /// Appends the point to the flow's queue and runs the running check; takes the engine mutex.
   void recordPoint(const std::string& flow_id, std::shared_ptr<TracePoint>&& point);
-  /// The running check of the point just appended to `queue`, the flow's queue,
-  /// against `flow`, its configuration; engine mutex held.
-  void checkFlow(const std::string& flow_id, const FlowQueue& queue, TraceFlowCfg& flow);
-  void heartbeatThreadFun(std::atomic<uint32_t>& duration_ms);
-  /// Starts the heartbeat thread unless one runs or the period is 0.
-  void startHeartbeat();
-  /// Makes room in the heartbeat flow's queue before an append: it is never
-  /// reset, so it keeps only the newest points. Engine mutex held.
-  static void trimHeartbeatQueue(const std::string& flow_id, FlowQueue& queue);
-  /// The heartbeat queue keeps at most this many of its newest points: the
-  /// running check needs two, and 1000 keep a useful history (about 8 to 17
-  /// minutes at a 1 s period) in roughly 150 KB.
-  static constexpr size_t kHeartbeatQueueLimit = 1000;
 
-  /// The publication rule: the flow's publisher, else the publish callback, else nothing.
-  void publishEvent(const TraceFlowCfg& flow, const DiagnosticEvent& event);
-
-  std::unordered_map<std::string, FlowQueue> flow_queues_;
-  std::unordered_map<std::string, std::shared_ptr<TraceFlowCfg>> flow_cfgs_;
-  /// Where one flow's entries of the two tables above are, so that Trace and
-  /// ResetFlow reach both with one lookup. An entry of those node-based tables
-  /// keeps its address until it is erased: whatever adds or erases a flow there
-  /// does the same here.
-  struct FlowEntries {
-    FlowQueue* queue;
-    std::shared_ptr<TraceFlowCfg>* cfg;
-  };
-  std::unordered_map<std::string, FlowEntries> flow_entries_;
+  // Guarded by mutex_.
+  std::unordered_map<std::string, FlowState> flows_;
+  /// Apart from flows_: a handler may be registered before its flow and outlives it.
   std::unordered_map<std::string, FlowHandler> flow_handlers_;
+  /// diag_topic → publisher, shared by the flows of that topic.
   std::unordered_map<std::string, std::shared_ptr<DiagnosticPublisher>> publishers_;
-  const FlowQueue empty_queue_;
-  std::mutex mutex_;
   std::shared_ptr<rclcpp::Node> node_;
-  std::atomic<uint32_t> heartbeat_duration_{0};
-  std::atomic<bool> heartbeat_running_{false};
-  std::thread heartbeat_thread_;
   PublishCallback publish_callback_;
 
-  // Serialises the heartbeat's start and end decisions and lets the destructor
-  // cut a heartbeat sleep short and wait for the thread to leave.
-  std::mutex heartbeat_mutex_;
-  std::condition_variable heartbeat_wakeup_;
-  bool shutting_down_{false};
+  const FlowQueue empty_queue_;
+  std::mutex mutex_;
+  /// Stopped first by the destructor: its thread traces into the tables above.
+  std::unique_ptr<detail::Heartbeat> heartbeat_;
 };
 
 }  // namespace trace

@@ -13,6 +13,7 @@
 #include "engine_lock.hpp"
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
+#include "publication.hpp"
 
 namespace kestrune {
 namespace trace {
@@ -357,16 +358,16 @@ std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id
     result->status = FlowCheckStatus::INVALID_FLOW;
     return result;
   }
-  auto queue = flow_queues_.find(flow_id);
-  auto cfg = flow_cfgs_.find(flow_id);
-  if (queue == flow_queues_.end() || cfg == flow_cfgs_.end()) {
+  auto found = flows_.find(flow_id);
+  if (found == flows_.end()) {
     KLOG_WARN("Flow with ID '{}' not found", flow_id);
     result->status = FlowCheckStatus::INVALID_FLOW;
     return result;
   }
+  const FlowQueue& queue = found->second.queue;
   // Kept alive by this check even if the holder of the configuration lets go of it.
-  const std::shared_ptr<TraceFlowCfg> flow = cfg->second;
-  if (queue->second.empty() || flow->flow_points.empty()) {
+  const std::shared_ptr<TraceFlowCfg> flow = found->second.cfg;
+  if (queue.empty() || flow->flow_points.empty()) {
     KLOG_WARN("Flow with ID '{}' is empty", flow_id);
     result->status = FlowCheckStatus::INVALID_FLOW;
     return result;
@@ -378,8 +379,8 @@ std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id
       handler->second(flow_id, result);
     }
   };
-  auto publish = [this, &flow, &event] { publishEvent(*flow, event); };
-  FlowCheck(flow_id, *flow, queue->second, *result, event, call_handler, publish).Run();
+  auto publish = [this, &flow, &event] { detail::PublishEvent(*flow, publish_callback_, event); };
+  FlowCheck(flow_id, *flow, queue, *result, event, call_handler, publish).Run();
   return result;
 }
 

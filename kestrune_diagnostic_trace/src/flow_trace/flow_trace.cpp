@@ -10,6 +10,7 @@
 
 #include "engine_lock.hpp"
 #include "flow_config_log.hpp"
+#include "heartbeat.hpp"
 #include "kestrune_diagnostic_trace/flow_config.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
 #include "publication.hpp"
@@ -36,6 +37,19 @@ std::string ReadConfigFile(const std::string& path) {
 FlowTrace* FlowTrace::GetInstance() {
   static FlowTrace instance;
   return &instance;
+}
+
+FlowTrace::FlowTrace()
+    : heartbeat_(std::make_unique<detail::Heartbeat>(
+          [this] { Trace(kHeartbeatFlowId, kHeartbeatFlowId, true); })) {
+  // The logger completes construction first, so it is destroyed after the
+  // engine: the heartbeat thread can log until the engine has stopped it.
+  Logger::Instance("spdlog");
+}
+
+FlowTrace::~FlowTrace() {
+  // The heartbeat thread traces into the tables below: it goes first.
+  heartbeat_.reset();
 }
 
 void FlowTrace::Init(const std::string& config_path, std::shared_ptr<rclcpp::Node> node) {
@@ -76,14 +90,13 @@ void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Nod
       }
     }
   }
-  std::unordered_map<std::string, FlowQueue> queues;
-  std::unordered_map<std::string, std::shared_ptr<TraceFlowCfg>> cfgs;
+  std::unordered_map<std::string, FlowState> flows;
   for (auto& flow : parsed.flows) {
+    // A later flow of the same id replaces an earlier one.
     const std::string flow_id = flow->flow_id;
-    queues[flow_id] = FlowQueue();
-    cfgs[flow_id] = std::move(flow);
+    flows[flow_id] = FlowState{FlowQueue(), std::move(flow)};
   }
-  const bool has_heartbeat = cfgs.count(kHeartbeatFlowId) != 0;
+  const bool has_heartbeat = flows.count(kHeartbeatFlowId) != 0;
 
   {
     // One swap: no thread sees a half-loaded engine. The old tables go after
@@ -93,13 +106,8 @@ void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Nod
     if (publish_callback != nullptr) {
       publish_callback_ = *publish_callback;
     }
-    flow_queues_.swap(queues);
-    flow_cfgs_.swap(cfgs);
+    flows_.swap(flows);
     publishers_.swap(publishers);
-    flow_entries_.clear();
-    for (auto& [flow_id, cfg] : flow_cfgs_) {
-      flow_entries_[flow_id] = {&flow_queues_[flow_id], &cfg};
-    }
   }
   if (refused) {
     std::rethrow_exception(refused);
@@ -107,10 +115,10 @@ void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Nod
   if (!has_heartbeat) {
     return;
   }
-  heartbeat_duration_ = parsed.heartbeat_period_ms;
-  KLOG_INFO("heartbeat duration: {}, heartbeat run: {}", heartbeat_duration_.load(),
-            heartbeat_running_.load());
-  startHeartbeat();
+  heartbeat_->SetPeriod(parsed.heartbeat_period_ms);
+  KLOG_INFO("heartbeat duration: {}, heartbeat run: {}", heartbeat_->period(),
+            heartbeat_->running());
+  heartbeat_->Start();
 }
 
 void FlowTrace::RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg) {
@@ -126,12 +134,11 @@ void FlowTrace::RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg) {
     if (!lock) {
       return;
     }
-    if (flow_cfgs_.count(flow_id) != 0) {
+    FlowState& flow = flows_[flow_id];
+    if (flow.cfg) {
       KLOG_WARN("Flow with ID '{}' already registered, overwriting", flow_id);
     }
-    flow_cfgs_[flow_id] = std::move(flow_cfg);
-    flow_queues_[flow_id] = FlowQueue();
-    flow_entries_[flow_id] = {&flow_queues_[flow_id], &flow_cfgs_[flow_id]};
+    flow = FlowState{FlowQueue(), std::move(flow_cfg)};
   }
   KLOG_INFO("Registered trace flow: flow_id={}, flow_name={}, points_count={}", flow_id, flow_name,
             points_count);
@@ -163,15 +170,11 @@ void FlowTrace::RemoveTraceFlow(const std::string& flow_id) {
   if (!lock) {
     return;
   }
-  flow_entries_.erase(flow_id);
-  if (flow_queues_.erase(flow_id) != 0) {
+  if (flows_.erase(flow_id) != 0) {
     KLOG_INFO("Removed flow queue for flow_id: {}", flow_id);
-  } else {
-    KLOG_WARN("Flow queue not found for flow_id: {}", flow_id);
-  }
-  if (flow_cfgs_.erase(flow_id) != 0) {
     KLOG_INFO("Removed flow configuration for flow_id: {}", flow_id);
   } else {
+    KLOG_WARN("Flow queue not found for flow_id: {}", flow_id);
     KLOG_WARN("Flow configuration not found for flow_id: {}", flow_id);
   }
 }
@@ -198,8 +201,8 @@ std::set<std::string> FlowTrace::GetTraceFlows() {
   if (!lock) {
     return flow_ids;
   }
-  for (const auto& entry : flow_cfgs_) {
-    flow_ids.insert(entry.first);
+  for (const auto& flow : flows_) {
+    flow_ids.insert(flow.first);
   }
   return flow_ids;
 }
@@ -209,12 +212,8 @@ std::shared_ptr<TraceFlowCfg> FlowTrace::GetTraceFlowCfg(const std::string& flow
   if (!lock) {
     return nullptr;
   }
-  auto it = flow_cfgs_.find(flow_id);
-  return it == flow_cfgs_.end() ? nullptr : it->second;
-}
-
-void FlowTrace::publishEvent(const TraceFlowCfg& flow, const DiagnosticEvent& event) {
-  detail::PublishEvent(flow, publish_callback_, event);
+  auto flow = flows_.find(flow_id);
+  return flow == flows_.end() ? nullptr : flow->second.cfg;
 }
 
 }  // namespace trace

@@ -1,17 +1,19 @@
 // The running check: judges each point the moment it is recorded.
+#include "running_check.hpp"
+
 #include <cstdint>
 #include <limits>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include <rclcpp/clock.hpp>
 
-#include "kestrune_diagnostic_trace/flow_trace.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
+#include "publication.hpp"
 
 namespace kestrune {
 namespace trace {
+namespace detail {
 
 namespace {
 
@@ -42,151 +44,169 @@ bool reportsOutcome(const TracePointCfg& cfg, const TracePoint& point) {
   return cfg.event_id != 0 && (point.success ? cfg.on_success : cfg.on_failure);
 }
 
-/// The usual point: configured, matched where the flow expects it, not
-/// repeated and with nothing to report. It only advances an ordered flow;
-/// returns false, changing nothing, for any other point.
-bool passesQuietly(TraceFlowCfg& flow, const TracePoint& point) {
-  const auto& expected = flow.flow_points;
-  if (!flow.check_order) {
-    for (const auto& cfg : expected) {
-      if (cfg->point_id == point.point_id) {
-        return !reportsOutcome(*cfg, point);
-      }
+/// Sends the events of one running check. Most points send nothing, so the
+/// event and its one clock reading are made on the first send only; a second
+/// send of the same check reuses both.
+class Reporter {
+ public:
+  Reporter(const std::string& flow_id, const TraceFlowCfg& flow, const TracePoint& point,
+           const PublishCallback& publish_callback)
+      : flow_id_(flow_id), flow_(flow), point_(point), publish_callback_(publish_callback) {}
+
+  void Send(int32_t status, uint32_t id, std::string_view head, std::string_view tail,
+            bool with_metadata) {
+    if (!event_) {
+      event_.emplace();
+      event_->source_id = flow_id_;
+      event_->stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
     }
-    return false;
+    event_->status = status;
+    event_->id = static_cast<int32_t>(id);
+    // Sized once: the text is built from two parts and usually outgrows the inline buffer.
+    event_->msg.clear();
+    event_->msg.reserve(head.size() + tail.size());
+    event_->msg.append(head).append(tail);
+    if (with_metadata) {
+      appendMetadataText(event_->msg, point_);
+    }
+    PublishEvent(flow_, publish_callback_, *event_);
+    KLOG_INFO("ROS2 topic pub: '{}'", event_->msg);
   }
-  if (flow.check_index >= expected.size()) {
-    return false;
+
+  /// The success or failure report of a match at `cfg`; the caller has
+  /// decided that there is one (reportsOutcome).
+  void ReportOutcome(const TracePointCfg& cfg) {
+    if (point_.success) {
+      Send(kStatusOk, cfg.event_id, "Status OK: ", cfg.point_id, true);
+    } else {
+      Send(kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id, true);
+    }
   }
-  const TracePointCfg& cfg = *expected[flow.check_index];
-  if (cfg.repeat_cnt != 0 || reportsOutcome(cfg, point) || point.point_id != cfg.point_id) {
-    return false;
-  }
-  ++flow.check_index;
-  return true;
+
+ private:
+  const std::string& flow_id_;
+  const TraceFlowCfg& flow_;
+  const TracePoint& point_;
+  const PublishCallback& publish_callback_;
+  std::optional<DiagnosticEvent> event_;
+};
+
+// The paths below are kept out of line, so that the usual point, which takes
+// none of them, pays for none of their set-up.
+
+[[gnu::noinline]] void reportOutcome(const std::string& flow_id, const TraceFlowCfg& flow,
+                                     const TracePointCfg& cfg, const TracePoint& point,
+                                     const PublishCallback& publish_callback) {
+  Reporter(flow_id, flow, point, publish_callback).ReportOutcome(cfg);
 }
 
-/// The whole running check of `point`, the last point of `queue`; `publish`
-/// applies the publication rule. checkFlow calls it only for a point that does
-/// not pass quietly, and keeps it out of line so that such a point pays for none
-/// of its set-up.
-template <typename Publish>
-[[gnu::noinline]] void judgePoint(const std::string& flow_id, const FlowQueue& queue,
-                                  TraceFlowCfg& flow, const TracePoint& point,
-                                  const Publish& publish) {
+/// A match at `cfg`, a repeated point: its timing, its count, then its report.
+[[gnu::noinline]] void matchRepeated(const std::string& flow_id, const FlowQueue& queue,
+                                     TraceFlowCfg& flow, TracePointCfg& cfg, size_t cur,
+                                     const PublishCallback& publish_callback) {
+  const TracePoint& point = *queue.back();
+  Reporter reporter(flow_id, flow, point, publish_callback);
+  if (queue.size() > 1 && cfg.timeout_ms != 0) {
+    const uint64_t duration = gapMs(*queue[queue.size() - 2], point);
+    KLOG_INFO("duration: '{}'", duration);
+    if (duration > cfg.timeout_ms && cfg.event_id != 0 && cfg.on_timeout) {
+      reporter.Send(kStatusFailed, cfg.event_id, cfg.point_id, "Timeout", false);
+    }
+  }
+  // Saturates rather than wrapping to 0, which would restart the repeat count.
+  if (cfg.exec_cnt < std::numeric_limits<uint32_t>::max()) {
+    ++cfg.exec_cnt;
+  }
+  if (cfg.repeat_max != 0 && cfg.exec_cnt > cfg.repeat_max) {
+    --cfg.exec_cnt;
+  }
+  if (cfg.exec_cnt >= cfg.repeat_cnt) {
+    flow.check_index = static_cast<uint32_t>(cur + 1);
+  }
+  if (reportsOutcome(cfg, point)) {
+    reporter.ReportOutcome(cfg);
+  }
+}
+
+/// A point of an ordered flow that is not the expected one: the next one (the
+/// expected one is missing), a duplicate, beyond the end, or undefined.
+[[gnu::noinline]] void judgeMismatch(const std::string& flow_id, const FlowQueue& queue,
+                                     TraceFlowCfg& flow, size_t cur,
+                                     const PublishCallback& publish_callback) {
+  const TracePoint& point = *queue.back();
   const auto& expected = flow.flow_points;
-
-  // Most points send nothing, so the event and its one clock reading are made
-  // on the first send only; a second send in the same call reuses both.
-  std::optional<DiagnosticEvent> event;
-  auto send = [&](int32_t status, uint32_t id, std::string_view head, std::string_view tail,
-                  bool with_metadata) {
-    if (!event) {
-      event.emplace();
-      event->source_id = flow_id;
-      event->stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
-    }
-    event->status = status;
-    event->id = static_cast<int32_t>(id);
-    // Sized once: the text is built from two parts and usually outgrows the inline buffer.
-    event->msg.clear();
-    event->msg.reserve(head.size() + tail.size());
-    event->msg.append(head).append(tail);
-    if (with_metadata) {
-      appendMetadataText(event->msg, point);
-    }
-    publish(*event);
-    KLOG_INFO("ROS2 topic pub: '{}'", event->msg);
-  };
-  auto report = [&](const TracePointCfg& cfg) {
-    if (!reportsOutcome(cfg, point)) {
-      return;
-    }
-    if (point.success) {
-      send(kStatusOk, cfg.event_id, "Status OK: ", cfg.point_id, true);
-    } else {
-      send(kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id, true);
-    }
-  };
-
-  if (!flow.check_order) {
-    for (const auto& cfg : expected) {
-      if (cfg->point_id == point.point_id) {
-        report(*cfg);
-        return;
-      }
-    }
-    send(kStatusFailed, flow.event_id, "Status Failed, undefined point: ", point.point_id, true);
-    return;
-  }
-
-  // Widened so that the neighbours of the expected point cannot overflow.
-  const size_t cur = flow.check_index;
   const size_t count = expected.size();
-  const TracePoint* previous = queue.size() > 1 ? queue[queue.size() - 2].get() : nullptr;
-
-  if (cur < count && point.point_id == expected[cur]->point_id) {
-    TracePointCfg& cfg = *expected[cur];
-    if (cfg.repeat_cnt == 0) {
-      flow.check_index = static_cast<uint32_t>(cur + 1);
-    } else {
-      if (previous != nullptr && cfg.timeout_ms != 0) {
-        const uint64_t duration = gapMs(*previous, point);
-        KLOG_INFO("duration: '{}'", duration);
-        if (duration > cfg.timeout_ms && cfg.event_id != 0 && cfg.on_timeout) {
-          send(kStatusFailed, cfg.event_id, cfg.point_id, "Timeout", false);
-        }
-      }
-      // Saturates rather than wrapping to 0, which would restart the repeat count.
-      if (cfg.exec_cnt < std::numeric_limits<uint32_t>::max()) {
-        ++cfg.exec_cnt;
-      }
-      if (cfg.repeat_max != 0 && cfg.exec_cnt > cfg.repeat_max) {
-        --cfg.exec_cnt;
-      }
-      if (cfg.exec_cnt >= cfg.repeat_cnt) {
-        flow.check_index = static_cast<uint32_t>(cur + 1);
-      }
-    }
-    report(cfg);
-    return;
-  }
+  Reporter reporter(flow_id, flow, point, publish_callback);
   if (cur + 1 < count && point.point_id == expected[cur + 1]->point_id) {
     const TracePointCfg& missing = *expected[cur];
     flow.check_index = static_cast<uint32_t>(cur + 2);
     if (missing.is_critical) {
-      send(kStatusFailed, missing.event_id, "Status Failed, point missing: ", missing.point_id,
-           false);
+      reporter.Send(kStatusFailed, missing.event_id,
+                    "Status Failed, point missing: ", missing.point_id, false);
     } else {
       KLOG_WARN("optional point missing: '{}'", missing.point_id);
     }
     return;
   }
   // A check_index past the points (a flow edited after it ran) has no neighbour to repeat.
+  const TracePoint* previous = queue.size() > 1 ? queue[queue.size() - 2].get() : nullptr;
   if (previous != nullptr && cur != 0 && cur - 1 < count &&
       point.point_id == expected[cur - 1]->point_id && point.point_id == previous->point_id) {
     const TracePointCfg& repeated = *expected[cur - 1];
-    send(kStatusFailed, repeated.event_id, "Status Failed, point duplicated: ", repeated.point_id,
-         true);
+    reporter.Send(kStatusFailed, repeated.event_id,
+                  "Status Failed, point duplicated: ", repeated.point_id, true);
     return;
   }
   if (cur >= count) {
     return;
   }
-  send(kStatusFailed, expected[cur]->event_id, "Status Failed, undefined point: ", point.point_id,
-       true);
+  reporter.Send(kStatusFailed, expected[cur]->event_id,
+                "Status Failed, undefined point: ", point.point_id, true);
+}
+
+[[gnu::noinline]] void reportUndefined(const std::string& flow_id, const TraceFlowCfg& flow,
+                                       const TracePoint& point,
+                                       const PublishCallback& publish_callback) {
+  Reporter(flow_id, flow, point, publish_callback)
+      .Send(kStatusFailed, flow.event_id, "Status Failed, undefined point: ", point.point_id, true);
 }
 
 }  // namespace
 
-void FlowTrace::checkFlow(const std::string& flow_id, const FlowQueue& queue, TraceFlowCfg& flow) {
+void RunningCheck(const std::string& flow_id, const FlowQueue& queue, TraceFlowCfg& flow,
+                  const PublishCallback& publish_callback) {
   const TracePoint& point = *queue.back();
-  if (passesQuietly(flow, point)) {
+  const auto& expected = flow.flow_points;
+  if (!flow.check_order) {
+    for (const auto& cfg : expected) {
+      if (cfg->point_id == point.point_id) {
+        if (reportsOutcome(*cfg, point)) {
+          reportOutcome(flow_id, flow, *cfg, point, publish_callback);
+        }
+        return;
+      }
+    }
+    reportUndefined(flow_id, flow, point, publish_callback);
     return;
   }
-  judgePoint(flow_id, queue, flow, point,
-             [this, &flow](const DiagnosticEvent& event) { publishEvent(flow, event); });
+
+  // Widened so that the neighbours of the expected point cannot overflow.
+  const size_t cur = flow.check_index;
+  if (cur >= expected.size() || point.point_id != expected[cur]->point_id) {
+    judgeMismatch(flow_id, queue, flow, cur, publish_callback);
+    return;
+  }
+  TracePointCfg& cfg = *expected[cur];
+  if (cfg.repeat_cnt != 0) {
+    matchRepeated(flow_id, queue, flow, cfg, cur, publish_callback);
+    return;
+  }
+  flow.check_index = static_cast<uint32_t>(cur + 1);
+  if (reportsOutcome(cfg, point)) {
+    reportOutcome(flow_id, flow, cfg, point, publish_callback);
+  }
 }
 
+}  // namespace detail
 }  // namespace trace
 }  // namespace kestrune

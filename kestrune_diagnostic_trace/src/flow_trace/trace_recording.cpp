@@ -3,11 +3,41 @@
 #include <utility>
 
 #include "engine_lock.hpp"
+#include "kestrune_diagnostic_trace/flow_config.hpp"
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
+#include "running_check.hpp"
 
 namespace kestrune {
 namespace trace {
+
+namespace {
+
+/// The heartbeat queue keeps at most this many of its newest points: the
+/// running check needs two, and 1000 keep a useful history (about 8 to 17
+/// minutes at a 1 s period) in roughly 150 KB.
+constexpr size_t kHeartbeatQueueLimit = 1000;
+
+/// Makes room in the heartbeat flow's queue before an append: it is never
+/// reset, so it keeps only the newest points.
+void trimHeartbeatQueue(FlowQueue& queue) {
+  // Dropping half at once keeps the cost per heartbeat constant on average.
+  queue.erase(queue.begin(), queue.end() - kHeartbeatQueueLimit / 2);
+  uint32_t index = 0;
+  for (auto& point : queue) {
+    // Renumbered copies: a check result may still hold the old point and read
+    // its index without the engine lock.
+    point = std::make_shared<TracePoint>(*point);
+    point->index = index++;
+  }
+}
+
+bool isHeartbeat(const std::string& flow_id) {
+  // Compared as a view: its length decides at once for almost every flow id.
+  return std::string_view(flow_id) == kHeartbeatFlowId;
+}
+
+}  // namespace
 
 // The hot path: one lookup finds the flow's queue and configuration, and the
 // running check is handed both. A point made by Trace itself is moved, not shared.
@@ -16,19 +46,19 @@ void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoi
   if (!lock) {
     return;
   }
-  auto entries = flow_entries_.find(flow_id);
-  if (entries == flow_entries_.end() || !point) {
+  auto flow = flows_.find(flow_id);
+  if (flow == flows_.end() || !point) {
     KLOG_WARN("flow_id {} not found", flow_id);
     return;
   }
-  FlowQueue& queue = *entries->second.queue;
+  FlowQueue& queue = flow->second.queue;
   // Only the heartbeat flow is bounded; the size test keeps that check off the hot path.
-  if (queue.size() >= kHeartbeatQueueLimit) {
-    trimHeartbeatQueue(flow_id, queue);
+  if (queue.size() >= kHeartbeatQueueLimit && isHeartbeat(flow_id)) {
+    trimHeartbeatQueue(queue);
   }
   point->index = static_cast<uint32_t>(queue.size());
   queue.push_back(std::move(point));
-  checkFlow(flow_id, queue, **entries->second.cfg);
+  detail::RunningCheck(flow_id, queue, *flow->second.cfg, publish_callback_);
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {
@@ -47,8 +77,7 @@ void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, b
 }
 
 void FlowTrace::ResetFlow(const std::string& flow_id) {
-  // Compared as a view: its length decides at once for almost every flow id.
-  if (std::string_view(flow_id) == "heartbeat") {
+  if (isHeartbeat(flow_id)) {
     KLOG_WARN("Can't reset {} flow", flow_id);
     return;
   }
@@ -56,13 +85,13 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
   if (!lock) {
     return;
   }
-  auto entries = flow_entries_.find(flow_id);
-  if (entries == flow_entries_.end()) {
+  auto flow = flows_.find(flow_id);
+  if (flow == flows_.end()) {
     KLOG_WARN("flow_id {} not found", flow_id);
     return;
   }
-  entries->second.queue->clear();
-  (*entries->second.cfg)->check_index = 0;
+  flow->second.queue.clear();
+  flow->second.cfg->check_index = 0;
 }
 
 void FlowTrace::ResetAllFlows() {
@@ -70,13 +99,11 @@ void FlowTrace::ResetAllFlows() {
   if (!lock) {
     return;
   }
-  for (auto& [flow_id, queue] : flow_queues_) {
-    if (flow_id != "heartbeat") {
-      queue.clear();
+  for (auto& [flow_id, flow] : flows_) {
+    if (!isHeartbeat(flow_id)) {
+      flow.queue.clear();
     }
-  }
-  for (auto& entry : flow_cfgs_) {
-    entry.second->check_index = 0;
+    flow.cfg->check_index = 0;
   }
 }
 
@@ -85,12 +112,12 @@ const FlowQueue& FlowTrace::GetTracePoints(const std::string& flow_id) {
   if (!lock) {
     return empty_queue_;
   }
-  auto queue = flow_queues_.find(flow_id);
-  if (queue == flow_queues_.end()) {
+  auto flow = flows_.find(flow_id);
+  if (flow == flows_.end()) {
     KLOG_WARN("flow_id {} not found", flow_id);
     return empty_queue_;
   }
-  return queue->second;
+  return flow->second.queue;
 }
 
 uint64_t FlowTrace::GetFlowDuration(const std::string& flow_id) {
@@ -102,17 +129,18 @@ uint64_t FlowTrace::GetFlowDuration(const std::string& flow_id) {
   if (!lock) {
     return 0;
   }
-  auto queue = flow_queues_.find(flow_id);
-  if (queue == flow_queues_.end()) {
+  auto flow = flows_.find(flow_id);
+  if (flow == flows_.end()) {
     KLOG_WARN("Flow with ID '{}' not found", flow_id);
     return 0;
   }
-  if (queue->second.empty()) {
+  const FlowQueue& queue = flow->second.queue;
+  if (queue.empty()) {
     KLOG_DEBUG("Flow '{}' has no trace points", flow_id);
     return 0;
   }
-  const int64_t start = queue->second.front()->timestamp_ms;
-  const int64_t end = queue->second.back()->timestamp_ms;
+  const int64_t start = queue.front()->timestamp_ms;
+  const int64_t end = queue.back()->timestamp_ms;
   // A wall clock set back between the two points reads as a zero-length flow.
   const uint64_t duration = start < end ? static_cast<uint64_t>(end - start) : 0;
   KLOG_INFO("Flow '{}' duration: {} ms (start: {}, end: {})", flow_id, duration, start, end);
