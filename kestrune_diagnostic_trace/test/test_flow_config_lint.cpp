@@ -15,8 +15,8 @@
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 #include <rclcpp/rclcpp.hpp>
 
+#include "kestrune_test/child_process.hpp"
 #include "support/captured_log.hpp"
-#include "support/child_process.hpp"
 #include "support/temp_file.hpp"
 
 namespace {
