@@ -142,12 +142,13 @@ TEST_F(RunningCheck, failed_point_reports_only_with_event_id_and_on_failure) {
   EXPECT_EQ(Take(), Events{});
 }
 
-TEST_F(RunningCheck, skipped_critical_point_is_reported_missing_and_the_next_is_not_judged) {
+TEST_F(RunningCheck, skipped_critical_point_is_reported_missing_and_the_next_is_judged) {
   Load(FlowF("", "", "event_id: 13, on_success: true"));
   Engine()->Trace("F", "a", true);
   Engine()->Trace("F", "c", true, {{"k", "v"}});
-  // The id of b is sent even though it is 0; the metadata of c is not b's.
-  EXPECT_EQ(Take(), (Events{{1, 0, "Status Failed, point missing: b"}}));
+  // The id of b is sent even though it is 0; the metadata of c goes with c's report only.
+  EXPECT_EQ(Take(),
+            (Events{{1, 0, "Status Failed, point missing: b"}, {0, 13, "Status OK: c,k:v;"}}));
   EXPECT_EQ(CheckIndex(), 3u);
 }
 
