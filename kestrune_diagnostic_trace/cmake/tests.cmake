@@ -34,6 +34,8 @@ endfunction()
 kestrune_add_test(test_flow_check)
 kestrune_add_test(test_trace_recording)
 kestrune_add_test(test_running_check)
+# Runs that both checks judge, the running check while recording and CheckFlow after.
+kestrune_add_test(test_repeated_points)
 
 # Logs through the facade as told by its arguments; test_logger runs it once per environment.
 add_executable(logger_probe test/logger_probe.cpp)
