@@ -43,7 +43,8 @@ if(BUILD_TESTING)
   set_tests_properties(kestrune_benchmarks_smoke PROPERTIES
     TIMEOUT 120
     ENVIRONMENT "SPDLOG_LEVEL=error;SPDLOG_STDOUT=true;SPDLOG_SYSTEMD=false;\
-CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI};ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID}")
+CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI};ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID};\
+ROS_LOCALHOST_ONLY=1")
   add_test(NAME kestrune_lint_benchmarks_smoke
     COMMAND kestrune_lint_benchmarks --benchmark_min_time=0.001)
   set_tests_properties(kestrune_lint_benchmarks_smoke PROPERTIES TIMEOUT 300)

@@ -1,6 +1,8 @@
 // Reading a flow configuration text into flow records and findings.
 #include "kestrune_diagnostic_trace/flow_config.hpp"
 
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 #include <yaml-cpp/depthguard.h>
@@ -159,12 +161,27 @@ class FlowConfigReader {
   }
 
   /// The event id comes from the first present key of event_id, failure_id, faliure_id.
+  /// Events carry it in a signed 32-bit field, so an id above its range is refused
+  /// like a negative one rather than published wrapped.
   void readEventId(const YAML::Node& node, uint32_t& event_id) {
     for (const char* key : {"event_id", "failure_id", "faliure_id"}) {
-      if (node[key]) {
-        readIfPresent(node, key, event_id);
-        return;
+      const YAML::Node value = node[key];
+      if (!value) {
+        continue;
       }
+      uint32_t id = 0;
+      readIfPresent(node, key, id);
+      constexpr uint32_t kLargest = std::numeric_limits<int32_t>::max();
+      if (id > kLargest) {
+        conversion_key_ = key;
+        conversion_value_ = value;
+        conversion_expected_ = "an event id of at most 2147483647";
+        throw YAML::RepresentationException(
+            value.Mark(), fmt::format("{} {} is out of range, the largest event id is {}", key,
+                                      value.Scalar(), kLargest));
+      }
+      event_id = id;
+      return;
     }
   }
 

@@ -100,36 +100,44 @@ class Reporter {
   Reporter(flow_id, flow, point, publish_callback).ReportOutcome(cfg);
 }
 
-/// A match at `cfg`, a repeated point: its timing, its count, then its report.
-[[gnu::noinline]] void matchRepeated(const std::string& flow_id, const FlowQueue& queue,
-                                     TraceFlowCfg& flow, TracePointCfg& cfg, size_t cur,
-                                     const PublishCallback& publish_callback) {
+/// A match of the point just recorded at expected[at]: a repeated point's
+/// timing and count, the flow's advance, then the outcome report.
+void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_t at) {
+  TracePointCfg& cfg = *flow.flow_points[at];
   const TracePoint& point = *queue.back();
-  Reporter reporter(flow_id, flow, point, publish_callback);
-  if (queue.size() > 1 && cfg.timeout_ms != 0) {
-    const uint64_t duration = gapMs(*queue[queue.size() - 2], point);
-    KLOG_INFO("duration: '{}'", duration);
-    if (duration > cfg.timeout_ms && cfg.event_id != 0 && cfg.on_timeout) {
-      reporter.Send(kStatusFailed, cfg.event_id, cfg.point_id, "Timeout", false);
+  if (cfg.repeat_cnt != 0) {
+    if (queue.size() > 1 && cfg.timeout_ms != 0) {
+      const uint64_t duration = gapMs(*queue[queue.size() - 2], point);
+      KLOG_INFO("duration: '{}'", duration);
+      if (duration > cfg.timeout_ms && cfg.event_id != 0 && cfg.on_timeout) {
+        reporter.Send(kStatusFailed, cfg.event_id, cfg.point_id, "Timeout", false);
+      }
+    }
+    // Saturates rather than wrapping to 0, which would restart the repeat count.
+    if (cfg.exec_cnt < std::numeric_limits<uint32_t>::max()) {
+      ++cfg.exec_cnt;
+    }
+    if (cfg.repeat_max != 0 && cfg.exec_cnt > cfg.repeat_max) {
+      --cfg.exec_cnt;
     }
   }
-  // Saturates rather than wrapping to 0, which would restart the repeat count.
-  if (cfg.exec_cnt < std::numeric_limits<uint32_t>::max()) {
-    ++cfg.exec_cnt;
-  }
-  if (cfg.repeat_max != 0 && cfg.exec_cnt > cfg.repeat_max) {
-    --cfg.exec_cnt;
-  }
-  if (cfg.exec_cnt >= cfg.repeat_cnt) {
-    flow.check_index = static_cast<uint32_t>(cur + 1);
-  }
+  // A repeated point holds the flow until it has matched repeat_cnt times in this run.
+  flow.check_index = static_cast<uint32_t>(cfg.exec_cnt >= cfg.repeat_cnt ? at + 1 : at);
   if (reportsOutcome(cfg, point)) {
     reporter.ReportOutcome(cfg);
   }
 }
 
+/// A match of a repeated point where the flow expects it.
+[[gnu::noinline]] void matchRepeated(const std::string& flow_id, const FlowQueue& queue,
+                                     TraceFlowCfg& flow, size_t cur,
+                                     const PublishCallback& publish_callback) {
+  Reporter reporter(flow_id, flow, *queue.back(), publish_callback);
+  match(reporter, queue, flow, cur);
+}
+
 /// A point of an ordered flow that is not the expected one: the next one (the
-/// expected one is missing), a duplicate, beyond the end, or undefined.
+/// expected one is passed over), a duplicate, beyond the end, or undefined.
 [[gnu::noinline]] void judgeMismatch(const std::string& flow_id, const FlowQueue& queue,
                                      TraceFlowCfg& flow, size_t cur,
                                      const PublishCallback& publish_callback) {
@@ -138,14 +146,18 @@ class Reporter {
   const size_t count = expected.size();
   Reporter reporter(flow_id, flow, point, publish_callback);
   if (cur + 1 < count && point.point_id == expected[cur + 1]->point_id) {
-    const TracePointCfg& missing = *expected[cur];
-    flow.check_index = static_cast<uint32_t>(cur + 2);
-    if (missing.is_critical) {
-      reporter.Send(kStatusFailed, missing.event_id,
-                    "Status Failed, point missing: ", missing.point_id, false);
-    } else {
-      KLOG_WARN("optional point missing: '{}'", missing.point_id);
+    const TracePointCfg& passed = *expected[cur];
+    // A repeated point recorded in this run but fewer than repeat_cnt times is
+    // done, not missing: the flow check passes it over the same way.
+    if (passed.exec_cnt == 0) {
+      if (passed.is_critical) {
+        reporter.Send(kStatusFailed, passed.event_id,
+                      "Status Failed, point missing: ", passed.point_id, false);
+      } else {
+        KLOG_WARN("optional point missing: '{}'", passed.point_id);
+      }
     }
+    match(reporter, queue, flow, cur + 1);
     return;
   }
   // A check_index past the points (a flow edited after it ran) has no neighbour to repeat.
@@ -196,9 +208,9 @@ void RunningCheck(const std::string& flow_id, const FlowQueue& queue, TraceFlowC
     judgeMismatch(flow_id, queue, flow, cur, publish_callback);
     return;
   }
-  TracePointCfg& cfg = *expected[cur];
+  const TracePointCfg& cfg = *expected[cur];
   if (cfg.repeat_cnt != 0) {
-    matchRepeated(flow_id, queue, flow, cfg, cur, publish_callback);
+    matchRepeated(flow_id, queue, flow, cur, publish_callback);
     return;
   }
   flow.check_index = static_cast<uint32_t>(cur + 1);

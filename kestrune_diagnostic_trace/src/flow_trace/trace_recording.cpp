@@ -37,6 +37,14 @@ bool isHeartbeat(const std::string& flow_id) {
   return std::string_view(flow_id) == kHeartbeatFlowId;
 }
 
+// Repeat counts belong to one run, like the queue: a new run counts afresh.
+void rewindRunningCheck(TraceFlowCfg& flow) {
+  flow.check_index = 0;
+  for (auto& point : flow.flow_points) {
+    point->exec_cnt = 0;
+  }
+}
+
 }  // namespace
 
 // The hot path: one lookup finds the flow's queue and configuration, and the
@@ -91,7 +99,7 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
     return;
   }
   flow->second.queue.clear();
-  flow->second.cfg->check_index = 0;
+  rewindRunningCheck(*flow->second.cfg);
 }
 
 void FlowTrace::ResetAllFlows() {
@@ -102,8 +110,11 @@ void FlowTrace::ResetAllFlows() {
   for (auto& [flow_id, flow] : flows_) {
     if (!isHeartbeat(flow_id)) {
       flow.queue.clear();
+      rewindRunningCheck(*flow.cfg);
+    } else {
+      // Its queue is kept, and so is the count of the beats in it.
+      flow.cfg->check_index = 0;
     }
-    flow.cfg->check_index = 0;
   }
 }
 
