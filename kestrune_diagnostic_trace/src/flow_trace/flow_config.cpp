@@ -174,7 +174,7 @@ class FlowConfigReader {
       constexpr uint32_t kLargest = std::numeric_limits<int32_t>::max();
       if (id > kLargest) {
         conversion_key_ = key;
-        conversion_value_ = value;
+        conversion_value_.reset(value);
         conversion_expected_ = "an event id of at most 2147483647";
         throw YAML::RepresentationException(
             value.Mark(), fmt::format("{} {} is out of range, the largest event id is {}", key,
