@@ -326,21 +326,11 @@ class Linter {
       Add(FindingSeverity::kWarning, flow.KeyMark("flow_points"), "flow_points",
           fmt::format("key 'flow_points' is empty; flow '{}' has no points to check", flow_id));
     }
-    bool first = true;
     for (const YAML::Node& entry : *points) {
       if (!entry.IsMap()) {
-        first = false;
         continue;
       }
       const Fields point(entry);
-      if (first && heartbeat && ordered &&
-          point.Value<std::string>("point_id") != std::optional<std::string>(kHeartbeatFlowId)) {
-        Add(FindingSeverity::kWarning, point.Mark(), "point_id",
-            "the heartbeat flow does not start with a point 'heartbeat'; Init puts its own "
-            "first, which holds the ordered flow for good, so the listed points are never "
-            "reached");
-      }
-      first = false;
       CheckPoint(point, flow_id, topic, ordered && !heartbeat, ordered, loads);
     }
   }
@@ -422,9 +412,10 @@ class Linter {
     if (repeats_bind && facts.repeat_max.value_or(0) != 0 && facts.repeat_cnt &&
         *facts.repeat_cnt > *facts.repeat_max) {
       Add(FindingSeverity::kWarning, point.KeyMark("repeat_max"), "repeat_max",
-          fmt::format("repeat_max {} is below repeat_cnt {}: flow '{}' can never move past point "
-                      "'{}'",
-                      *facts.repeat_max, *facts.repeat_cnt, flow_id, id));
+          fmt::format("repeat_max {} is below repeat_cnt {}: the count of point '{}' can never "
+                      "complete, so only the next listed point moves flow '{}' on (as its last "
+                      "point, it holds the flow for good)",
+                      *facts.repeat_max, *facts.repeat_cnt, id, flow_id));
     }
 
     if (flow_loads && facts.event_id.value_or(0) != 0 && point.Find("point_id") != nullptr) {
