@@ -119,7 +119,9 @@ class FlowConfigReader {
       return;
     }
     conversion_key_ = key;
-    conversion_value_ = value;
+    // reset, not assignment: assigning a YAML::Node overwrites the node it refers
+    // to, which would rewrite the document (and every alias of an anchor) as it is read.
+    conversion_value_.reset(value);
     conversion_expected_ = ExpectedText<T>();
     field = value.as<T>();
     conversion_key_ = nullptr;
@@ -149,7 +151,7 @@ class FlowConfigReader {
       constexpr uint32_t kLargest = std::numeric_limits<int32_t>::max();
       if (id > kLargest) {
         conversion_key_ = key;
-        conversion_value_ = value;
+        conversion_value_.reset(value);
         conversion_expected_ = "an event id of at most 2147483647";
         throw YAML::RepresentationException(
             value.Mark(), fmt::format("{} {} is out of range, the largest event id is {}", key,
