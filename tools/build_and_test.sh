@@ -7,7 +7,8 @@
 #   fuzz         the flow-configuration fuzzer for KESTRUNE_FUZZ_SECONDS (60), tools/run_fuzzer.sh
 #   ros          over ROS 2 Humble, when /opt/ros/humble/setup.bash exists
 # With both standalone and ros, the ROS 2 build's events must also reach the
-# standalone build's diag_echo (tools/interop_check.sh).
+# standalone build's diag_echo (tools/interop_check.sh), and ROS 2's tools must see
+# the standalone build's node and topics (tools/ros2cli_check.sh).
 # Usage: tools/build_and_test.sh [standalone|asan|tsan|fuzz|ros ...]   (default: all that apply)
 # Ends with the line "N passed, M failed" over all suites; exits non-zero on any failure.
 # Builds go to KESTRUNE_BUILD_ROOT (default .build), one directory per mode.
@@ -128,6 +129,12 @@ done
 if [[ " ${modes[*]} " == *" standalone "* && " ${modes[*]} " == *" ros "* ]]; then
   echo "=== interop: ROS 2 node -> standalone diag_echo ==="
   if "${repo}/tools/interop_check.sh"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); status=1
+  fi
+  echo "=== ros2cli: ROS 2's tools <-> standalone scenario program and diag_echo ==="
+  if "${repo}/tools/ros2cli_check.sh"; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1)); status=1
