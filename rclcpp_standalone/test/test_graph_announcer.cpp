@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <rclcpp/rclcpp.hpp>
@@ -138,6 +139,49 @@ TEST_F(GraphAnnouncer, a_late_joiner_gets_the_current_snapshot_and_no_older_one)
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].participant, latest_->participant);
   EXPECT_EQ(received[0].nodes, latest_->nodes);
+}
+
+// Each change and its snapshot are one step, so the last snapshot published is
+// the current graph even when threads create and drop endpoints at once.
+TEST_F(GraphAnnouncer, the_last_snapshot_is_the_current_graph_after_concurrent_changes) {
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 8;
+  std::vector<std::vector<std::shared_ptr<rclcpp::Publisher<Event>>>> kept(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        auto publisher =
+            node_->create_publisher<Event>("c" + std::to_string(t) + "_" + std::to_string(i), 1);
+        if (i % 2 == 0) {
+          kept[t].push_back(std::move(publisher));
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) {
+    thread.join();
+  }
+  std::vector<Gid> expected;
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kPerThread; i += 2) {
+      expected.push_back(writer_on("rt/c" + std::to_string(t) + "_" + std::to_string(i)));
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  const bool reached = wait_until([&] {
+    for (auto& snapshot : observer_->take()) {
+      latest_ = std::move(snapshot);
+    }
+    if (!latest_ || latest_->nodes.size() != 1) {
+      return false;
+    }
+    auto writers = latest_->nodes[0].writers;
+    std::sort(writers.begin(), writers.end());
+    return writers == expected && latest_->nodes[0].readers.empty();
+  });
+  EXPECT_TRUE(reached) << "last snapshot: "
+                       << (latest_ ? ::testing::PrintToString(latest_->nodes) : "none");
 }
 
 TEST_F(GraphAnnouncer, a_node_name_longer_than_the_graph_carries_is_refused_and_not_announced) {
