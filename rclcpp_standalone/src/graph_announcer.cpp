@@ -56,12 +56,6 @@ Sequence borrow(std::vector<T>& items) {
   return sequence;
 }
 
-std::vector<GraphAnnouncer::Gid>& endpoints_of(std::vector<GraphAnnouncer::Gid>& readers,
-                                               std::vector<GraphAnnouncer::Gid>& writers,
-                                               EndpointKind kind) {
-  return kind == EndpointKind::kWriter ? writers : readers;
-}
-
 }  // namespace
 
 GraphAnnouncer::GraphAnnouncer(dds_entity_t participant) : participant_gid_(gid_of(participant)) {
@@ -123,30 +117,28 @@ void GraphAnnouncer::remove_node(uint64_t node) {
 
 void GraphAnnouncer::add_endpoint(uint64_t node, EndpointKind kind, dds_entity_t endpoint) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto entry = nodes_.find(node);
-  if (entry == nodes_.end()) {
+  std::vector<Gid>* const gids = endpoints_of(node, kind);
+  if (gids == nullptr) {
     return;
   }
-  auto& gids = endpoints_of(entry->second.readers, entry->second.writers, kind);
-  gids.push_back(gid_of(endpoint));
+  gids->push_back(gid_of(endpoint));
   const dds_return_t ret = publish();
   if (ret != DDS_RETCODE_OK) {
-    gids.pop_back();
-    throw std::runtime_error("could not announce the endpoint of node '" + entry->second.node_name +
-                             "' on '" + kTopicName + "': " + dds_strretcode(ret));
+    gids->pop_back();
+    throw std::runtime_error(std::string("could not announce it on '") + kTopicName +
+                             "': " + dds_strretcode(ret));
   }
 }
 
 void GraphAnnouncer::remove_endpoint(uint64_t node, EndpointKind kind, dds_entity_t endpoint) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto entry = nodes_.find(node);
-  if (entry == nodes_.end()) {
+  std::vector<Gid>* const gids = endpoints_of(node, kind);
+  if (gids == nullptr) {
     return;
   }
-  auto& gids = endpoints_of(entry->second.readers, entry->second.writers, kind);
-  const auto found = std::find(gids.begin(), gids.end(), gid_of(endpoint));
-  if (found != gids.end()) {
-    gids.erase(found);
+  const auto found = std::find(gids->begin(), gids->end(), gid_of(endpoint));
+  if (found != gids->end()) {
+    gids->erase(found);
     publish();
   }
 }
@@ -155,6 +147,14 @@ void GraphAnnouncer::withdraw_all() {
   std::lock_guard<std::mutex> lock(mutex_);
   nodes_.clear();
   publish();
+}
+
+std::vector<GraphAnnouncer::Gid>* GraphAnnouncer::endpoints_of(uint64_t node, EndpointKind kind) {
+  const auto entry = nodes_.find(node);
+  if (entry == nodes_.end()) {
+    return nullptr;
+  }
+  return kind == EndpointKind::kWriter ? &entry->second.writers : &entry->second.readers;
 }
 
 dds_return_t GraphAnnouncer::publish() const {

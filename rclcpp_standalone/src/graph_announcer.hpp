@@ -58,7 +58,8 @@ class GraphAnnouncer {
     std::vector<Gid> writers;
   };
 
-  // Called with mutex_ held.
+  // Called with mutex_ held. Null for an unknown node.
+  std::vector<Gid>* endpoints_of(uint64_t node, EndpointKind kind);
   dds_return_t publish() const;
 
   std::mutex mutex_;

@@ -48,19 +48,32 @@ class GraphAnnouncer : public ::testing::Test {
     rclcpp::shutdown();
   }
 
-  /// Waits until the newest snapshot lists `expected`; reports the last one seen if not.
-  bool graph_becomes(const std::vector<NodeSnapshot>& expected) {
+  /// Waits until the newest snapshot's nodes satisfy `holds`; reports the last one seen if not.
+  template <typename Predicate>
+  bool graph_reaches(Predicate holds) {
     const bool reached = wait_until([&] {
       for (auto& snapshot : observer_->take()) {
         latest_ = std::move(snapshot);
       }
-      return latest_ && latest_->nodes == expected;
+      return latest_ && holds(latest_->nodes);
     });
     if (!reached) {
       ADD_FAILURE() << "last snapshot: "
                     << (latest_ ? ::testing::PrintToString(latest_->nodes) : "none");
     }
     return reached;
+  }
+  bool graph_becomes(const std::vector<NodeSnapshot>& expected) {
+    return graph_reaches([&](const auto& nodes) { return nodes == expected; });
+  }
+
+  /// A publisher on "alpha" and a subscription on "beta", once announced.
+  void add_alpha_and_beta() {
+    publisher_ = node_->create_publisher<Event>("alpha", 10);
+    subscription_ = node_->create_subscription<Event>("beta", 10, [](const Event&) {});
+    alpha_ = writer_on("rt/alpha");
+    beta_ = reader_on("rt/beta");
+    ASSERT_TRUE(graph_becomes({node("graph_test", {beta_}, {alpha_})}));
   }
 
   /// The discovery GUID of the writer or reader on DDS topic `topic`, as a GID.
@@ -84,6 +97,10 @@ class GraphAnnouncer : public ::testing::Test {
   std::shared_ptr<rclcpp::Node> node_;
   std::unique_ptr<GraphObserver> observer_;
   std::optional<Snapshot> latest_;
+  std::shared_ptr<rclcpp::Publisher<Event>> publisher_;
+  std::shared_ptr<rclcpp::Subscription<Event>> subscription_;
+  Gid alpha_{};
+  Gid beta_{};
 };
 
 TEST_F(GraphAnnouncer, the_participant_is_announced_by_its_discovery_guid_in_the_root_enclave) {
@@ -100,11 +117,7 @@ TEST_F(GraphAnnouncer, the_participant_is_announced_by_its_discovery_guid_in_the
 }
 
 TEST_F(GraphAnnouncer, snapshots_follow_endpoints_and_nodes_as_they_come_and_go) {
-  auto publisher = node_->create_publisher<Event>("alpha", 10);
-  auto subscription = node_->create_subscription<Event>("beta", 10, [](const Event&) {});
-  const Gid alpha = writer_on("rt/alpha");
-  const Gid beta = reader_on("rt/beta");
-  ASSERT_TRUE(graph_becomes({node("graph_test", {beta}, {alpha})}));
+  ASSERT_NO_FATAL_FAILURE(add_alpha_and_beta());
 
   auto second = std::make_shared<rclcpp::Node>("second");
   auto second_publisher = second->create_publisher<Event>("/gamma", 10);
@@ -112,26 +125,22 @@ TEST_F(GraphAnnouncer, snapshots_follow_endpoints_and_nodes_as_they_come_and_go)
   const Gid gamma = writer_on("rt/gamma");
   const Gid delta = reader_on("rt/delta");
   ASSERT_TRUE(
-      graph_becomes({node("graph_test", {beta}, {alpha}), node("second", {delta}, {gamma})}));
+      graph_becomes({node("graph_test", {beta_}, {alpha_}), node("second", {delta}, {gamma})}));
 
   // As in rclcpp, a node stays while any of its endpoints lives.
   second.reset();
-  publisher.reset();
-  ASSERT_TRUE(graph_becomes({node("graph_test", {beta}), node("second", {delta}, {gamma})}));
+  publisher_.reset();
+  ASSERT_TRUE(graph_becomes({node("graph_test", {beta_}), node("second", {delta}, {gamma})}));
   second_publisher.reset();
-  ASSERT_TRUE(graph_becomes({node("graph_test", {beta}), node("second", {delta})}));
+  ASSERT_TRUE(graph_becomes({node("graph_test", {beta_}), node("second", {delta})}));
   second_subscription.reset();
-  ASSERT_TRUE(graph_becomes({node("graph_test", {beta})}));
-  subscription.reset();
+  ASSERT_TRUE(graph_becomes({node("graph_test", {beta_})}));
+  subscription_.reset();
   ASSERT_TRUE(graph_becomes({node("graph_test")}));
 }
 
 TEST_F(GraphAnnouncer, a_late_joiner_gets_the_current_snapshot_and_no_older_one) {
-  auto publisher = node_->create_publisher<Event>("alpha", 10);
-  auto subscription = node_->create_subscription<Event>("beta", 10, [](const Event&) {});
-  const Gid alpha = writer_on("rt/alpha");
-  const Gid beta = reader_on("rt/beta");
-  ASSERT_TRUE(graph_becomes({node("graph_test", {beta}, {alpha})}));
+  ASSERT_NO_FATAL_FAILURE(add_alpha_and_beta());
 
   GraphObserver late(domain_id_);
   std::vector<Snapshot> received;
@@ -169,19 +178,14 @@ TEST_F(GraphAnnouncer, the_last_snapshot_is_the_current_graph_after_concurrent_c
     }
   }
   std::sort(expected.begin(), expected.end());
-  const bool reached = wait_until([&] {
-    for (auto& snapshot : observer_->take()) {
-      latest_ = std::move(snapshot);
-    }
-    if (!latest_ || latest_->nodes.size() != 1) {
+  EXPECT_TRUE(graph_reaches([&](const std::vector<NodeSnapshot>& nodes) {
+    if (nodes.size() != 1 || !nodes[0].readers.empty()) {
       return false;
     }
-    auto writers = latest_->nodes[0].writers;
+    auto writers = nodes[0].writers;
     std::sort(writers.begin(), writers.end());
-    return writers == expected && latest_->nodes[0].readers.empty();
-  });
-  EXPECT_TRUE(reached) << "last snapshot: "
-                       << (latest_ ? ::testing::PrintToString(latest_->nodes) : "none");
+    return writers == expected;
+  }));
 }
 
 TEST_F(GraphAnnouncer, a_node_name_longer_than_the_graph_carries_is_refused_and_not_announced) {
