@@ -26,12 +26,12 @@ leave_deadline=5
 command_timeout=20
 
 work="$(mktemp -d)"
-daemon_started=
 # shellcheck disable=SC2317  # run by the trap
 cleanup() {
   if [[ -n "${scenario_pid:-}" ]]; then kill -INT "${scenario_pid}" 2>/dev/null || true; fi
   if [[ -n "${echo_pid:-}" ]]; then kill "${echo_pid}" 2>/dev/null || true; fi
-  if [[ -n "${daemon_started}" ]]; then ros2 daemon stop >/dev/null 2>&1 || true; fi
+  # ros2 commands without --no-daemon start the daemon of this domain.
+  ros2 daemon stop >/dev/null 2>&1 || true
   rm -rf "${work}"
 }
 trap cleanup EXIT
@@ -139,7 +139,6 @@ echo "=== ros2cli: ${node} leaves the graph when the program ends ==="
 # Only a graph cache that outlives the program can show the node leave: the daemon's.
 status=0
 ros2 daemon start 2>&1 | sed 's/^/  | /' || status=$?
-daemon_started=yes
 poll present "${graph_deadline}" "(^|\n)${node}\n" node list || status=$?
 verdict "${status}" "the ros2 daemon lists ${node}"
 kill -INT "${scenario_pid}"
