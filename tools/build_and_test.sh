@@ -2,6 +2,8 @@
 # Installs what the build needs (Debian 12), builds the workspace and runs every
 # test suite:
 #   standalone   the standalone rclcpp layer over Cyclone DDS, -Werror
+#   scenario     the README's run command, tools/run_scenario.sh, as a user runs it
+#                (tools/scenario_check.sh)
 #   asan         the same with AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan         the concurrency suites under ThreadSanitizer
 #   fuzz         the flow-configuration fuzzer for KESTRUNE_FUZZ_SECONDS (60), tools/run_fuzzer.sh
@@ -9,24 +11,34 @@
 # With both standalone and ros, the ROS 2 build's events must also reach the
 # standalone build's diag_echo (tools/interop_check.sh), and ROS 2's tools must see
 # the standalone build's node and topics (tools/ros2cli_check.sh).
-# Usage: tools/build_and_test.sh [standalone|asan|tsan|fuzz|ros ...]   (default: all that apply)
+# Usage: tools/build_and_test.sh [standalone|scenario|asan|tsan|fuzz|ros ...]
+#   (default: all that apply)
 # Ends with the line "N passed, M failed" over all suites; exits non-zero on any failure.
 # Builds go to KESTRUNE_BUILD_ROOT (default .build), one directory per mode.
 set -euo pipefail
 
-repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-# colcon and ament need Debian's interpreter, not a python3 earlier on PATH.
-export PATH="/usr/bin:/bin:${PATH}"
-# Suites run one at a time: several hold timing assertions and DDS participants.
-jobs=1
-
-"${repo}/tools/install_deps.sh"
-
+known_modes=(standalone scenario asan tsan fuzz ros)
 modes=("$@")
 if [[ ${#modes[@]} -eq 0 ]]; then
-  modes=(standalone asan tsan fuzz)
+  modes=(standalone scenario asan tsan fuzz)
   [[ -f /opt/ros/humble/setup.bash ]] && modes+=(ros)
 fi
+# Refused before anything is installed or built, so a typo costs nothing.
+for mode in "${modes[@]}"; do
+  if [[ " ${known_modes[*]} " != *" ${mode} "* ]]; then
+    echo "unknown mode: ${mode} (known: ${known_modes[*]})" >&2
+    exit 2
+  fi
+  if [[ "${mode}" == ros && ! -f /opt/ros/humble/setup.bash ]]; then
+    echo "mode ros needs ROS 2 Humble in /opt/ros/humble" >&2
+    exit 2
+  fi
+done
+
+# shellcheck source=tools/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+# Suites run one at a time: several hold timing assertions and DDS participants.
+jobs=1
 
 passed=0
 failed=0
@@ -36,11 +48,13 @@ sanitizer_flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omi
 thread_sanitizer_flags="-fsanitize=thread -fno-omit-frame-pointer"
 # What ThreadSanitizer runs: the suites that start threads or child processes that do.
 concurrency_tests='^(test_engine_lock|test_heartbeat|test_stress|test_faults|test_trace_scenario_node)$'
-build_root="${KESTRUNE_BUILD_ROOT:-${repo}/.build}"
 
-run_fuzz() {
-  echo "=== fuzz: build and run ==="
-  if KESTRUNE_BUILD_ROOT="${build_root}" "${repo}/tools/run_fuzzer.sh" "${KESTRUNE_FUZZ_SECONDS:-60}"; then
+# A stage that is one script counts as one suite.
+run_script() {
+  local title="$1"
+  shift
+  echo "=== ${title} ==="
+  if KESTRUNE_BUILD_ROOT="${build_root}" "$@"; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1)); status=1
@@ -60,8 +74,10 @@ run_mode() {
                        "-DCMAKE_CXX_FLAGS=${thread_sanitizer_flags}")
           ctest_args+=(-R "${concurrency_tests}") ;;
     ros) cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
-    fuzz) run_fuzz; return ;;
-    *) echo "unknown mode: ${mode}" >&2; return 2 ;;
+    fuzz) run_script "fuzz: build and run" "${repo}/tools/run_fuzzer.sh" "${KESTRUNE_FUZZ_SECONDS:-60}"
+          return ;;
+    scenario) run_script "scenario: the README's run command" "${repo}/tools/scenario_check.sh"
+              return ;;
   esac
 
   echo "=== ${mode}: build ==="
@@ -73,10 +89,7 @@ run_mode() {
       source /opt/ros/humble/setup.bash
       set -u
     fi
-    cd "${repo}"
-    colcon --log-base "${base}/log" build \
-      --build-base "${base}/build" --install-base "${base}/install" \
-      --parallel-workers 1 --event-handlers console_cohesion+ \
+    kestrune_colcon_build "${base}" --event-handlers console_cohesion+ \
       --cmake-args "${cmake_args[@]}"
   ) || { echo "=== ${mode}: build FAILED ==="; failed=$((failed + 1)); status=1; return; }
 
@@ -125,20 +138,12 @@ for mode in "${modes[@]}"; do
 done
 
 # With both builds at hand, check the wire between them: the ROS 2 build's events
-# must reach the standalone build's diag_echo.
+# must reach the standalone build's diag_echo, and ROS 2's tools must see the
+# standalone build's node, topics and events.
 if [[ " ${modes[*]} " == *" standalone "* && " ${modes[*]} " == *" ros "* ]]; then
-  echo "=== interop: ROS 2 node -> standalone diag_echo ==="
-  if "${repo}/tools/interop_check.sh"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1)); status=1
-  fi
-  echo "=== ros2cli: ROS 2's tools <-> standalone scenario program and diag_echo ==="
-  if "${repo}/tools/ros2cli_check.sh"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1)); status=1
-  fi
+  run_script "interop: ROS 2 node -> standalone diag_echo" "${repo}/tools/interop_check.sh"
+  run_script "ros2cli: ROS 2's tools <-> standalone scenario program and diag_echo" \
+    "${repo}/tools/ros2cli_check.sh"
 fi
 
 echo "${passed} passed, ${failed} failed"

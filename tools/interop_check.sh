@@ -4,12 +4,12 @@
 # diag_echo must receive them intact. Needs both install spaces of build_and_test.sh.
 # Exits 0 when two heartbeat events arrived within the deadline.
 set -euo pipefail
+# shellcheck source=tools/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build_root="${KESTRUNE_BUILD_ROOT:-${repo}/.build}"
 ros_install="${build_root}/ros/install"
 standalone_install="${build_root}/standalone/install"
-export CYCLONEDDS_URI="file://${repo}/tools/cyclonedds_loopback.xml"
+use_loopback_dds
 export ROS_DOMAIN_ID="$((RANDOM % 200 + 20))"
 out="$(mktemp)"
 trap 'rm -f "${out}"; [[ -n "${node_pid:-}" ]] && kill -INT "${node_pid}" 2>/dev/null || true' EXIT

@@ -8,12 +8,12 @@
 # (the ROS 2 build provides the message type to the tools).
 # Prints what the tools printed; exits 0 when every check passed, 1 otherwise.
 set -euo pipefail
+# shellcheck source=tools/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build_root="${KESTRUNE_BUILD_ROOT:-${repo}/.build}"
 ros_install="${build_root}/ros/install"
 standalone_install="${build_root}/standalone/install"
-export CYCLONEDDS_URI="file://${repo}/tools/cyclonedds_loopback.xml"
+use_loopback_dds
 export ROS_DOMAIN_ID="$((RANDOM % 200 + 20))"
 
 node=/diag_trace_test

@@ -5,14 +5,13 @@
 #
 # Usage: tools/run_benchmarks.sh [--repetitions N] [--min-time SECONDS]
 #   defaults: 9 repetitions of at least 0.5 s each; the run takes a few minutes.
-# Build tree: $KESTRUNE_BENCH_BASE (default .build/bench in the repository).
+# Build tree: <build root>/bench (KESTRUNE_BUILD_ROOT, default .build in the repository).
 set -euo pipefail
+# shellcheck source=tools/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-# colcon and ament need Debian's interpreter, not a python3 earlier on PATH.
-export PATH="/usr/bin:/bin:${PATH}"
 # The node benchmark talks DDS: loopback unless the caller chose otherwise.
-export CYCLONEDDS_URI="${CYCLONEDDS_URI:-file://${repo}/tools/cyclonedds_loopback.xml}"
+use_loopback_dds
 # A domain of its own, so no other participant on the machine matches the publisher.
 export ROS_DOMAIN_ID="${ROS_DOMAIN_ID:-$((RANDOM % 100 + 120))}"
 
@@ -27,23 +26,16 @@ while [[ $# -gt 0 ]]; do
 done
 command_line="tools/run_benchmarks.sh --repetitions ${repetitions} --min-time ${min_time}"
 
-base="${KESTRUNE_BENCH_BASE:-${repo}/.build/bench}"
+base="${build_root}/bench"
 results="${base}/results"
 bin="${base}/build/kestrune_diagnostic_trace"
 mkdir -p "${results}"
 
-"${repo}/tools/install_deps.sh"
-
 echo "=== build (Release, benchmarks on) ==="
-(
-  cd "${repo}"
-  colcon --log-base "${base}/log" build \
-    --build-base "${base}/build" --install-base "${base}/install" \
-    --packages-up-to kestrune_diagnostic_trace --parallel-workers 1 \
-    --event-handlers console_cohesion+ \
-    --cmake-args -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Release \
-      -DKESTRUNE_BUILD_BENCHMARKS=ON -DBUILD_TESTING=OFF -DKESTRUNE_WERROR=ON
-)
+kestrune_colcon_build "${base}" --packages-up-to kestrune_diagnostic_trace \
+  --event-handlers console_cohesion+ \
+  --cmake-args -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Release \
+  -DKESTRUNE_BUILD_BENCHMARKS=ON -DBUILD_TESTING=OFF -DKESTRUNE_WERROR=ON
 
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 date_utc="$(date -u '+%Y-%m-%d %H:%M UTC')"

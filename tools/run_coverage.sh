@@ -7,21 +7,17 @@
 # Ends with "coverage: P% of N lines"; the per-line report is <build root>/coverage/html/index.html.
 set -euo pipefail
 
-repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export PATH="/usr/bin:/bin:${PATH}"
-base="${KESTRUNE_BUILD_ROOT:-${repo}/.build}/coverage"
+# shellcheck source=tools/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+base="${build_root}/coverage"
 objects="${base}/build/kestrune_diagnostic_trace"
-
-"${repo}/tools/install_deps.sh"
 
 # Atomic counters: the suites run many threads, and racing increments lose counts.
 flags="--coverage -fprofile-update=atomic"
 mkdir -p "${base}"
-(cd "${repo}" && colcon --log-base "${base}/log" build \
-  --build-base "${base}/build" --install-base "${base}/install" --parallel-workers 1 \
-  --event-handlers console_cohesion- status- \
+kestrune_colcon_build "${base}" --event-handlers console_cohesion- \
   --cmake-args -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Debug \
-  -DKESTRUNE_WERROR=ON "-DCMAKE_C_FLAGS=${flags}" "-DCMAKE_CXX_FLAGS=${flags}") \
+  -DKESTRUNE_WERROR=ON "-DCMAKE_C_FLAGS=${flags}" "-DCMAKE_CXX_FLAGS=${flags}" \
   >"${base}/build.log" 2>&1 || { cat "${base}/build.log"; echo "coverage: build FAILED"; exit 1; }
 
 lcov --quiet --zerocounters --directory "${objects}"

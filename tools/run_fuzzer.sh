@@ -8,22 +8,18 @@
 set -euo pipefail
 
 seconds="${1:-60}"
-repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export PATH="/usr/bin:/bin:${PATH}"
-base="${KESTRUNE_BUILD_ROOT:-${repo}/.build}/fuzz"
+# shellcheck source=tools/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+base="${build_root}/fuzz"
 package="${repo}/kestrune_diagnostic_trace"
-
-"${repo}/tools/install_deps.sh"
 
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 mkdir -p "${base}"
-(cd "${repo}" && CC=clang CXX=clang++ colcon --log-base "${base}/log" build \
-  --build-base "${base}/build" --install-base "${base}/install" \
-  --packages-up-to kestrune_diagnostic_trace --parallel-workers 1 \
-  --event-handlers console_cohesion- status- \
+CC=clang CXX=clang++ kestrune_colcon_build "${base}" \
+  --packages-up-to kestrune_diagnostic_trace --event-handlers console_cohesion- \
   --cmake-args -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBUILD_TESTING=OFF -DKESTRUNE_FUZZ=ON -DKESTRUNE_WERROR=ON \
-  "-DCMAKE_C_FLAGS=${flags}" "-DCMAKE_CXX_FLAGS=${flags}") >"${base}/build.log" 2>&1 ||
+  "-DCMAKE_C_FLAGS=${flags}" "-DCMAKE_CXX_FLAGS=${flags}" >"${base}/build.log" 2>&1 ||
   { cat "${base}/build.log"; echo "fuzz: build FAILED"; exit 1; }
 
 # Seeds are read only; what libFuzzer finds goes to the corpus, kept between runs.

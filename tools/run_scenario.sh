@@ -2,23 +2,20 @@
 # Builds the standalone workspace (incrementally) and runs trace_scenario_node on its
 # bundled configuration. Stop it with Ctrl-C (SIGINT) or SIGTERM.
 # DDS stays on loopback unless CYCLONEDDS_URI is already set.
+# Usage: tools/run_scenario.sh [--ros-args ...]   (build: <build root>/run)
 set -euo pipefail
+# shellcheck source=tools/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export PATH="/usr/bin:/bin:${PATH}"
-base="${repo}/.build/run"
-
-mkdir -p "${repo}/.build"
+base="${build_root}/run"
+mkdir -p "${base}"
 # Incremental: a no-op when nothing changed since the last run.
-"${repo}/tools/install_deps.sh"
-(cd "${repo}" && colcon --log-base "${base}/log" build \
-  --build-base "${base}/build" --install-base "${base}/install" \
-  --event-handlers console_cohesion- status- \
+kestrune_colcon_build "${base}" --event-handlers console_cohesion- \
   --cmake-args -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DBUILD_TESTING=OFF) >"${base}.build.log" 2>&1 ||
-  { cat "${base}.build.log"; exit 1; }
+  -DBUILD_TESTING=OFF >"${base}/build.log" 2>&1 ||
+  { cat "${base}/build.log"; exit 1; }
 
-export CYCLONEDDS_URI="${CYCLONEDDS_URI:-file://${repo}/tools/cyclonedds_loopback.xml}"
+use_loopback_dds
 set +u
 # shellcheck disable=SC1091
 source "${base}/install/setup.bash"

@@ -8,18 +8,25 @@ target_compile_definitions(kestrune_test_support INTERFACE
   KESTRUNE_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
 
 # Nodes in tests talk DDS: keep it on loopback, in a domain drawn for this build
-# tree so test runs of other engineers on the machine are not heard.
-set(KESTRUNE_TEST_CYCLONEDDS_URI "<CycloneDDS><Domain><General><Interfaces>\
-<NetworkInterface address=\"127.0.0.1\" multicast=\"false\"/></Interfaces>\
+# tree so test runs of other engineers on the machine are not heard. Every DDS
+# variable is set here, whatever the user's shell exports: ROS_LOCALHOST_ONLY=1
+# chooses the loopback interface, and the configuration must then not choose it
+# again (Cyclone DDS refuses an interface selected twice).
+set(KESTRUNE_TEST_CYCLONEDDS_URI "<CycloneDDS><Domain><General>\
 <AllowMulticast>false</AllowMulticast></General><Discovery><ParticipantIndex>auto\
 </ParticipantIndex><MaxAutoParticipantIndex>32</MaxAutoParticipantIndex><Peers>\
 <Peer address=\"127.0.0.1\"/></Peers></Discovery></Domain></CycloneDDS>")
 string(RANDOM LENGTH 4 ALPHABET 123456789 KESTRUNE_TEST_RANDOM)
 math(EXPR KESTRUNE_TEST_DOMAIN_ID "${KESTRUNE_TEST_RANDOM} % 232 + 1")
 
+set_tests_properties(example_minimal_node PROPERTIES ENVIRONMENT
+  "CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI};ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID};\
+ROS_LOCALHOST_ONLY=1")
+
 function(kestrune_add_test name)
   ament_add_gtest(${name} test/${name}.cpp ${ARGN} TIMEOUT 120
-    ENV "CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI}" "ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID}")
+    ENV "CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI}" "ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID}"
+    "ROS_LOCALHOST_ONLY=1")
   target_link_libraries(${name} ${PROJECT_NAME} kestrune_test_support yaml-cpp)
   kestrune_warnings(${name})
 endfunction()
@@ -27,6 +34,8 @@ endfunction()
 kestrune_add_test(test_flow_check)
 kestrune_add_test(test_trace_recording)
 kestrune_add_test(test_running_check)
+# Runs that both checks judge, the running check while recording and CheckFlow after.
+kestrune_add_test(test_repeated_points)
 
 # Logs through the facade as told by its arguments; test_logger runs it once per environment.
 add_executable(logger_probe test/logger_probe.cpp)

@@ -3,11 +3,15 @@
 //
 //   minimal_node <flow configuration file>     e.g. examples/minimal_flow.yaml
 //
-// Exits with 0 when the run of "pick" passes its check, 1 when it does not.
+// Exits with 0 when the run of "pick" passes its check, 1 when it does not or
+// when the file names an invalid topic.
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 #include <kestrune_diagnostic_trace/logger.hpp>
@@ -16,6 +20,30 @@
 using kestrune::trace::FlowCheckResult;
 using kestrune::trace::FlowCheckStatus;
 using kestrune::trace::FlowTrace;
+
+namespace {
+
+// DDS matches a new publisher with its subscribers a little after both exist,
+// usually within tens of milliseconds; an event published before that reaches
+// nobody. A node that traces at once waits, with a bound, until the flow's
+// publisher is matched. Returns whether it was.
+bool WaitForListener(FlowTrace& tracer, const std::string& flow_id,
+                     std::chrono::milliseconds bound) {
+  const auto flow = tracer.GetTraceFlowCfg(flow_id);
+  if (!flow || !flow->publisher) {
+    return false;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (flow->publisher->get_subscription_count() == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   rclcpp::init(argc, argv);
@@ -27,8 +55,19 @@ int main(int argc, char** argv) {
   auto node = std::make_shared<rclcpp::Node>("pick_station");
 
   // Load the flows; each diag_topic of the file gets a publisher on this node.
+  // YAML errors are logged and leave the tracer without those flows, but ROS 2's
+  // own errors, such as an invalid diag_topic, are thrown.
   FlowTrace* tracer = FlowTrace::GetInstance();
-  tracer->Init(argv[1], node);
+  try {
+    tracer->Init(argv[1], node);
+  } catch (const std::exception& e) {
+    KLOG_ERROR("cannot load {}: {}", argv[1], e.what());
+    rclcpp::shutdown();
+    return EXIT_FAILURE;
+  }
+  if (!WaitForListener(*tracer, "pick", std::chrono::seconds(2))) {
+    KLOG_WARN("nobody listens to the events of pick yet; they go unheard");
+  }
 
   // The handler runs inside CheckFlow with the tracer locked: it may log, copy
   // or hand the result on, but it must not call the tracer.

@@ -723,8 +723,8 @@ TEST_F(FlowCheckTest, reentry_from_handler_or_callback_is_refused_without_deadlo
   EXPECT_EQ(queue.back()->point_id, "b");
 }
 
-// A repeated point's exec_cnt is never reset, so later runs may hold fewer repetitions.
-// The running check keeps exec_cnt; it is set here after recording, as that check would have.
+// The running check keeps exec_cnt; it is set here after recording, so that a run
+// may hold fewer repetitions than the count the flow check reads.
 
 TEST_F(FlowCheckTest, repeated_point_is_not_missing_in_a_shorter_later_run) {
   auto flow = RegisterFlow({"a", "b", "c"});

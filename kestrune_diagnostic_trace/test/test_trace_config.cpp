@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,42 @@ workflows:
   EXPECT_TRUE(HasLine(lines,
                       "[DEBUG] Parsed trace flow config: flow_id=f, flow_name=, "
                       "check_order=true, points_count=2"));
+}
+
+// Events carry the id in a signed 32-bit field; a larger id would be published wrapped.
+TEST(TraceConfig, event_ids_above_the_event_field_are_refused_naming_key_and_value) {
+  CapturedLog log;
+  TempFile file(R"(
+workflows:
+  - flow_id: f
+    flow_points:
+      - {point_id: a, event_id: 2147483647}
+      - {point_id: b, event_id: 2147483648}
+      - {point_id: c, failure_id: 4294967295}
+      - {point_id: d, faliure_id: 3000000000}
+      - {point_id: e, event_id: 3000000000, failure_id: 4}
+  - {flow_id: g, event_id: 4294967295}
+  - {flow_id: h, faliure_id: 2147483647}
+)");
+  auto* engine = FlowTrace::GetInstance();
+  engine->Init(file.path(), std::shared_ptr<rclcpp::Node>());
+  const auto lines = log.Lines();
+  EXPECT_EQ(engine->GetTraceFlows(), (std::set<std::string>{"f", "h"}));
+  EXPECT_EQ(engine->GetTraceFlowCfg("h")->event_id, 2147483647u);
+  const auto flow = engine->GetTraceFlowCfg("f");
+  ASSERT_TRUE(flow);
+  EXPECT_EQ(PointIds(*flow), std::vector<std::string>{"a"});
+  EXPECT_EQ(flow->flow_points[0]->event_id, 2147483647u);
+  const std::string range = " is out of range, the largest event id is 2147483647";
+  for (const std::string& line : {
+           kPointError + std::string("yaml-cpp: error at line 6, column 33: event_id 2147483648"),
+           kPointError + std::string("yaml-cpp: error at line 7, column 35: failure_id 4294967295"),
+           kPointError + std::string("yaml-cpp: error at line 8, column 35: faliure_id 3000000000"),
+           kPointError + std::string("yaml-cpp: error at line 9, column 33: event_id 3000000000"),
+           kFlowError + std::string("yaml-cpp: error at line 10, column 28: event_id 4294967295"),
+       }) {
+    EXPECT_TRUE(HasLine(lines, line + range)) << line;
+  }
 }
 
 TEST(TraceConfig, bad_flow_values_drop_the_whole_flow_and_keep_the_others) {

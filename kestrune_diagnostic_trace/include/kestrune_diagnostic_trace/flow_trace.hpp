@@ -88,10 +88,11 @@ class FlowTrace {
   void Trace(const std::string& flow_id, const std::string& point_id, bool success,
              const std::unordered_map<std::string, std::string>& metadata);
 
-  /// Empties the flow's queue and rewinds its running check; refused for "heartbeat".
+  /// Empties the flow's queue and rewinds its running check, repeat counts
+  /// included; refused for "heartbeat".
   void ResetFlow(const std::string& flow_id);
-  /// ResetFlow for every flow, except that the heartbeat queue is kept (it
-  /// holds at most its newest 1000 points).
+  /// ResetFlow for every flow, except that the heartbeat queue and its repeat
+  /// counts are kept (the queue holds at most its newest 1000 points).
   void ResetAllFlows();
 
   /// The flow's recorded points, or an empty queue. The reference outlives the

@@ -25,7 +25,8 @@ struct TracePointCfg {
   uint32_t event_id{0};
   /// How many matches keep an ordered flow on this point; 0 means one.
   uint32_t repeat_cnt{0};
-  /// Matches seen so far, across runs; at most `repeat_max` when that is not 0.
+  /// Matches in the current run, set back to 0 by a reset of the flow; at most
+  /// `repeat_max` when that is not 0.
   uint32_t exec_cnt{0};
   uint32_t repeat_max{0};
   /// Longest gap between two recordings of a repeated point; 0 means none.

@@ -119,9 +119,9 @@ class FlowCheck {
         continue;
       }
 
-      // exec_cnt counts matches across runs, so a run may hold fewer repetitions
-      // than it asks for: once the next configured point shows up, the repeated
-      // point is done rather than missing.
+      // A repeated point recorded fewer times than it asks for is done rather
+      // than missing once the next configured point shows up, as the running
+      // check has it.
       if (absorbing && k + 1 < points.size() && recorded->point_id == points[k + 1]->point_id) {
         ++j;
         r = 0;
@@ -244,7 +244,7 @@ class FlowCheck {
         auto entry = remaining.find(expected->point_id);
         if (entry == remaining.end()) {
           // As in the ordered comparison, a point taken at least once is not
-          // missing for want of the repetitions exec_cnt carries over from earlier runs.
+          // missing for want of further repetitions.
           if (taken == 0 && expected->is_critical) {
             KLOG_ERROR("Critical point '{}' not executed in flow '{}'", expected->point_id,
                        flow_id_);

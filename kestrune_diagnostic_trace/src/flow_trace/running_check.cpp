@@ -125,11 +125,10 @@ template <typename Publish>
   const size_t count = expected.size();
   const TracePoint* previous = queue.size() > 1 ? queue[queue.size() - 2].get() : nullptr;
 
-  if (cur < count && point.point_id == expected[cur]->point_id) {
-    TracePointCfg& cfg = *expected[cur];
-    if (cfg.repeat_cnt == 0) {
-      flow.check_index = static_cast<uint32_t>(cur + 1);
-    } else {
+  // Counting, timing and the outcome report of `point` as a match of expected[at].
+  auto match = [&](size_t at) {
+    TracePointCfg& cfg = *expected[at];
+    if (cfg.repeat_cnt != 0) {
       if (previous != nullptr && cfg.timeout_ms != 0) {
         const uint64_t duration = gapMs(*previous, point);
         KLOG_INFO("duration: '{}'", duration);
@@ -144,22 +143,29 @@ template <typename Publish>
       if (cfg.repeat_max != 0 && cfg.exec_cnt > cfg.repeat_max) {
         --cfg.exec_cnt;
       }
-      if (cfg.exec_cnt >= cfg.repeat_cnt) {
-        flow.check_index = static_cast<uint32_t>(cur + 1);
-      }
     }
+    // A repeated point holds the flow until it has matched repeat_cnt times in this run.
+    flow.check_index = static_cast<uint32_t>(cfg.exec_cnt >= cfg.repeat_cnt ? at + 1 : at);
     report(cfg);
+  };
+
+  if (cur < count && point.point_id == expected[cur]->point_id) {
+    match(cur);
     return;
   }
   if (cur + 1 < count && point.point_id == expected[cur + 1]->point_id) {
-    const TracePointCfg& missing = *expected[cur];
-    flow.check_index = static_cast<uint32_t>(cur + 2);
-    if (missing.is_critical) {
-      send(kStatusFailed, missing.event_id, "Status Failed, point missing: ", missing.point_id,
-           false);
-    } else {
-      KLOG_WARN("optional point missing: '{}'", missing.point_id);
+    const TracePointCfg& passed = *expected[cur];
+    // A repeated point recorded in this run but fewer than repeat_cnt times is
+    // done, not missing: the flow check passes it over the same way.
+    if (passed.exec_cnt == 0) {
+      if (passed.is_critical) {
+        send(kStatusFailed, passed.event_id, "Status Failed, point missing: ", passed.point_id,
+             false);
+      } else {
+        KLOG_WARN("optional point missing: '{}'", passed.point_id);
+      }
     }
+    match(cur + 1);
     return;
   }
   // A check_index past the points (a flow edited after it ran) has no neighbour to repeat.

@@ -1,4 +1,6 @@
 // Reading flow and point configurations from their YAML entries.
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 #include <yaml-cpp/yaml.h>
@@ -25,10 +27,19 @@ void ReadIfPresent(const YAML::Node& node, const char* key, T& field) {
 }
 
 /// The event id comes from the first present key of event_id, failure_id, faliure_id.
+/// Events carry it in a signed 32-bit field, so an id above its range is refused
+/// like a negative one rather than published wrapped.
 void ReadEventId(const YAML::Node& node, uint32_t& event_id) {
   for (const char* key : {"event_id", "failure_id", "faliure_id"}) {
-    if (node[key]) {
-      ReadIfPresent(node, key, event_id);
+    const YAML::Node value = node[key];
+    if (value) {
+      const auto id = value.as<uint32_t>();
+      if (id > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
+        throw YAML::RepresentationException(
+            value.Mark(), fmt::format("{} {} is out of range, the largest event id is {}", key,
+                                      value.Scalar(), std::numeric_limits<int32_t>::max()));
+      }
+      event_id = id;
       return;
     }
   }

@@ -9,6 +9,18 @@
 namespace kestrune {
 namespace trace {
 
+namespace {
+
+// Repeat counts belong to one run, like the queue: a new run counts afresh.
+void RewindRunningCheck(TraceFlowCfg& flow) {
+  flow.check_index = 0;
+  for (auto& point : flow.flow_points) {
+    point->exec_cnt = 0;
+  }
+}
+
+}  // namespace
+
 // The hot path: one lookup finds the flow's queue and configuration, and the
 // running check is handed both. A point made by Trace itself is moved, not shared.
 void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoint>&& point) {
@@ -62,7 +74,7 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
     return;
   }
   entries->second.queue->clear();
-  (*entries->second.cfg)->check_index = 0;
+  RewindRunningCheck(**entries->second.cfg);
 }
 
 void FlowTrace::ResetAllFlows() {
@@ -75,8 +87,13 @@ void FlowTrace::ResetAllFlows() {
       queue.clear();
     }
   }
-  for (auto& entry : flow_cfgs_) {
-    entry.second->check_index = 0;
+  for (auto& [flow_id, flow] : flow_cfgs_) {
+    if (flow_id != "heartbeat") {
+      RewindRunningCheck(*flow);
+    } else {
+      // Its queue is kept, and so is the count of the beats in it.
+      flow->check_index = 0;
+    }
   }
 }
 
