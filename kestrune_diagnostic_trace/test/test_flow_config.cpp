@@ -129,6 +129,21 @@ workflows:
   EXPECT_EQ(own_point.flows[0]->flow_points[0]->repeat_cnt, 2u);
 }
 
+// Reading a value must not change the document: an alias read later still sees its anchor.
+TEST(FlowConfig, aliases_read_the_value_of_their_anchor) {
+  const auto parsed = ParseFlowConfig(
+      "workflows:\n- flow_id: f\n  flow_points:\n"
+      "  - {point_id: a, on_success: &yes true, repeat_cnt: 2, timeout_ms: 5, optional: *yes}\n");
+  ASSERT_EQ(parsed.flows.size(), 1u);
+  EXPECT_TRUE(parsed.findings.empty()) << Describe(parsed.findings);
+  ASSERT_EQ(parsed.flows[0]->flow_points.size(), 1u);
+  const auto& point = *parsed.flows[0]->flow_points[0];
+  EXPECT_TRUE(point.on_success);
+  EXPECT_EQ(point.repeat_cnt, 2u);
+  EXPECT_EQ(point.timeout_ms, 5u);
+  EXPECT_FALSE(point.is_critical);
+}
+
 TEST(FlowConfig, null_string_values_read_as_the_text_null) {
   const auto parsed = ParseFlowConfig(R"(
 workflows:

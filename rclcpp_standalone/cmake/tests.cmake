@@ -32,6 +32,7 @@ endfunction()
 rclcpp_standalone_add_test(test_cross_process)
 rclcpp_standalone_add_test(test_domain_settings)
 rclcpp_standalone_add_test(test_expand_topic_or_service_name)
+rclcpp_standalone_add_test(test_graph_announcer)
 rclcpp_standalone_add_test(test_rclcpp_standalone)
 
 # Built with the tests, never run by them: timings on a shared machine are no verdict.

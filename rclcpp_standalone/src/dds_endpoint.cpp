@@ -34,10 +34,10 @@ QosPtr make_qos(const QoS& qos, const std::string& what) {
 
 }  // namespace
 
-DdsEndpoint::DdsEndpoint(std::shared_ptr<DdsParticipant> participant, Kind kind,
+DdsEndpoint::DdsEndpoint(std::shared_ptr<GraphNode> node, Kind kind,
                          const std::string& ros_topic_name,
                          const dds_topic_descriptor_t& descriptor, const QoS& qos)
-    : participant_(std::move(participant)), kind_(kind) {
+    : node_(std::move(node)), participant_(node_->participant()), kind_(kind) {
   const std::string what = std::string("could not create ") +
                            (kind == Kind::kWriter ? "publisher" : "subscription") + " on '" +
                            ros_topic_name + "'";
@@ -62,11 +62,19 @@ DdsEndpoint::DdsEndpoint(std::shared_ptr<DdsParticipant> participant, Kind kind,
     dds_delete(topic_);
     throw std::runtime_error(what + ": " + dds_strretcode(ret));
   }
+  try {
+    participant_->announce_endpoint(guard, node_->id(), kind_, entity_);
+  } catch (const std::exception& error) {
+    dds_delete(entity_);
+    dds_delete(topic_);
+    throw std::runtime_error(what + ": " + error.what());
+  }
 }
 
 DdsEndpoint::~DdsEndpoint() {
   const auto guard = participant_->guard();
   if (guard) {
+    participant_->withdraw_endpoint(guard, node_->id(), kind_, entity_);
     dds_delete(entity_);
     dds_delete(topic_);
   }

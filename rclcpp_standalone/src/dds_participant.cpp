@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "graph_announcer.hpp"
+
 namespace rclcpp {
 namespace detail {
 
@@ -38,6 +40,12 @@ DdsParticipant::DdsParticipant(uint32_t domain_id, const std::string& config,
     throw cyclone_error("could not create DDS participant in domain " + std::to_string(domain_id),
                         ret);
   }
+  try {
+    graph_ = std::make_unique<GraphAnnouncer>(participant_);
+  } catch (...) {
+    dds_delete(domain_);
+    throw;
+  }
 }
 
 DdsParticipant::~DdsParticipant() {
@@ -49,10 +57,33 @@ void DdsParticipant::close() {
   if (domain_ <= 0) {
     return;
   }
+  // ROS 2 tools forget this process's nodes now rather than when its lease runs
+  // out; the writer lingers until they have acknowledged it.
+  graph_->withdraw_all();
   // The participant and all endpoints go with the domain.
   dds_delete(domain_);
+  graph_.reset();
   domain_ = 0;
   participant_ = 0;
+}
+
+uint64_t DdsParticipant::announce_node(const Guard& /*guard*/, const std::string& node_namespace,
+                                       const std::string& node_name) {
+  return graph_->add_node(node_namespace, node_name);
+}
+
+void DdsParticipant::withdraw_node(const Guard& /*guard*/, uint64_t node) {
+  graph_->remove_node(node);
+}
+
+void DdsParticipant::announce_endpoint(const Guard& /*guard*/, uint64_t node, EndpointKind kind,
+                                       dds_entity_t endpoint) {
+  graph_->add_endpoint(node, kind, endpoint);
+}
+
+void DdsParticipant::withdraw_endpoint(const Guard& /*guard*/, uint64_t node, EndpointKind kind,
+                                       dds_entity_t endpoint) {
+  graph_->remove_endpoint(node, kind, endpoint);
 }
 
 void DdsParticipant::on_data_available(dds_entity_t /*reader*/, void* arg) {

@@ -8,7 +8,9 @@
 namespace rclcpp {
 
 Node::Node(const std::string& node_name)
-    : name_(node_name), participant_(detail::Context::instance().participant()) {}
+    : name_(node_name),
+      graph_node_(std::make_shared<detail::GraphNode>(detail::Context::instance().participant(),
+                                                      "/", node_name)) {}
 
 void Node::throw_if_shut_down(const char* endpoint, const std::string& topic_name) {
   if (!detail::Context::instance().ok()) {

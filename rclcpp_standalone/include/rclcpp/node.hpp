@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "rclcpp/detail/dds_participant.hpp"
+#include "rclcpp/detail/graph_node.hpp"
 #include "rclcpp/detail/subscription_base.hpp"
 #include "rclcpp/exceptions.hpp"
 #include "rclcpp/expand_topic_or_service_name.hpp"
@@ -23,12 +23,15 @@ namespace rclcpp {
 /// All nodes of a process share one DDS participant, created with the first
 /// node after init(). The node keeps only weak references to its subscriptions:
 /// as in rclcpp, a subscription lives as long as the caller holds the returned pointer.
+/// ROS 2 tools list the node, with its publishers and subscriptions, while it or
+/// any of them lives and the context runs.
 class Node : public std::enable_shared_from_this<Node> {
  public:
   using SharedPtr = std::shared_ptr<Node>;
 
-  /// Throws std::runtime_error before init() or after shutdown(), or when DDS
-  /// refuses the domain configuration.
+  /// Throws std::runtime_error before init() or after shutdown(), when DDS
+  /// refuses the domain configuration, or when the name is longer than the ROS 2
+  /// graph carries (256 bytes).
   explicit Node(const std::string& node_name);
 
   Node(const Node&) = delete;
@@ -43,7 +46,7 @@ class Node : public std::enable_shared_from_this<Node> {
                                                         const QoS& qos) {
     std::string expanded = expand_topic_name(topic_name);
     throw_if_shut_down("publisher", expanded);
-    return std::make_shared<Publisher<MessageT>>(participant_, std::move(expanded), qos);
+    return std::make_shared<Publisher<MessageT>>(graph_node_, std::move(expanded), qos);
   }
 
   /// Throws as create_publisher does. The callback takes `const MessageT&`,
@@ -55,7 +58,7 @@ class Node : public std::enable_shared_from_this<Node> {
     std::string expanded = expand_topic_name(topic_name);
     throw_if_shut_down("subscription", expanded);
     auto subscription = std::make_shared<Subscription<MessageT>>(
-        participant_, std::move(expanded), qos,
+        graph_node_, std::move(expanded), qos,
         adapt_callback<MessageT>(std::forward<CallbackT>(callback)));
     std::lock_guard<std::mutex> lock(mutex_);
     subscriptions_.push_back(subscription);
@@ -95,7 +98,7 @@ class Node : public std::enable_shared_from_this<Node> {
   static void throw_if_shut_down(const char* endpoint, const std::string& topic_name);
 
   std::string name_;
-  std::shared_ptr<detail::DdsParticipant> participant_;
+  std::shared_ptr<detail::GraphNode> graph_node_;
   std::mutex mutex_;
   std::vector<std::weak_ptr<detail::SubscriptionBase>> subscriptions_;
 };

@@ -10,6 +10,7 @@
 #include "rclcpp/detail/dds_endpoint.hpp"
 #include "rclcpp/detail/dds_participant.hpp"
 #include "rclcpp/detail/dds_type_support.hpp"
+#include "rclcpp/detail/graph_node.hpp"
 #include "rclcpp/qos.hpp"
 
 namespace rclcpp {
@@ -24,10 +25,9 @@ class Publisher {
   using SharedPtr = std::shared_ptr<Publisher<MessageT>>;
 
   /// `topic_name` is fully qualified. Throws std::runtime_error when DDS refuses the writer.
-  Publisher(std::shared_ptr<detail::DdsParticipant> participant, std::string topic_name,
-            const QoS& qos)
+  Publisher(std::shared_ptr<detail::GraphNode> node, std::string topic_name, const QoS& qos)
       : topic_name_(std::move(topic_name)),
-        endpoint_(std::move(participant), detail::DdsEndpoint::Kind::kWriter, topic_name_,
+        endpoint_(std::move(node), detail::DdsEndpoint::Kind::kWriter, topic_name_,
                   Support::descriptor(), qos) {}
 
   /// Throws std::runtime_error when DDS fails to write.

@@ -13,6 +13,7 @@
 #include "rclcpp/detail/dds_endpoint.hpp"
 #include "rclcpp/detail/dds_participant.hpp"
 #include "rclcpp/detail/dds_type_support.hpp"
+#include "rclcpp/detail/graph_node.hpp"
 #include "rclcpp/detail/subscription_base.hpp"
 #include "rclcpp/qos.hpp"
 
@@ -30,11 +31,11 @@ class Subscription : public detail::SubscriptionBase {
   using Callback = std::function<void(std::shared_ptr<const MessageT>)>;
 
   /// `topic_name` is fully qualified. Throws std::runtime_error when DDS refuses the reader.
-  Subscription(std::shared_ptr<detail::DdsParticipant> participant, std::string topic_name,
-               const QoS& qos, Callback callback)
+  Subscription(std::shared_ptr<detail::GraphNode> node, std::string topic_name, const QoS& qos,
+               Callback callback)
       : topic_name_(std::move(topic_name)),
         callback_(std::move(callback)),
-        endpoint_(std::move(participant), detail::DdsEndpoint::Kind::kReader, topic_name_,
+        endpoint_(std::move(node), detail::DdsEndpoint::Kind::kReader, topic_name_,
                   Support::descriptor(), qos) {}
 
   size_t execute_ready() override {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "rclcpp/detail/dds_participant.hpp"
+#include "rclcpp/detail/graph_node.hpp"
 #include "rclcpp/qos.hpp"
 
 namespace rclcpp {
@@ -15,17 +16,19 @@ namespace detail {
 /// A DDS writer or reader with its topic, owned by a publisher or subscription.
 ///
 /// The topic is the ROS topic with rmw_cyclonedds_cpp's "rt" prefix; the QoS is
-/// rmw_cyclonedds_cpp's mapping of `qos`. The handles are deleted with the
-/// endpoint unless the participant was closed first (which deleted them).
+/// rmw_cyclonedds_cpp's mapping of `qos`. The endpoint is announced in its node's
+/// graph entry while it lives, and keeps the node announced. The handles are
+/// deleted with the endpoint unless the participant was closed first (which
+/// deleted them).
 class DdsEndpoint {
  public:
-  enum class Kind { kWriter, kReader };
+  using Kind = EndpointKind;
 
   /// `ros_topic_name` is fully qualified ("/diag"). Throws std::runtime_error
-  /// when the participant is closed or Cyclone refuses the topic or endpoint.
-  DdsEndpoint(std::shared_ptr<DdsParticipant> participant, Kind kind,
-              const std::string& ros_topic_name, const dds_topic_descriptor_t& descriptor,
-              const QoS& qos);
+  /// when the participant is closed, Cyclone refuses the topic or endpoint, or
+  /// the endpoint cannot be announced.
+  DdsEndpoint(std::shared_ptr<GraphNode> node, Kind kind, const std::string& ros_topic_name,
+              const dds_topic_descriptor_t& descriptor, const QoS& qos);
   ~DdsEndpoint();
 
   DdsEndpoint(const DdsEndpoint&) = delete;
@@ -39,6 +42,8 @@ class DdsEndpoint {
   size_t matched_count() const;
 
  private:
+  std::shared_ptr<GraphNode> node_;
+  // The node's, held here for the guards of publish() and take(), which must stay cheap.
   std::shared_ptr<DdsParticipant> participant_;
   Kind kind_;
   dds_entity_t topic_{0};

@@ -12,6 +12,10 @@
 namespace rclcpp {
 namespace detail {
 
+class GraphAnnouncer;
+
+enum class EndpointKind { kWriter, kReader };
+
 /// One DDS domain with its participant, created as rmw_cyclonedds_cpp creates them.
 ///
 /// Thread-safe. Every use of a handle happens under a Guard; close() waits for
@@ -19,6 +23,11 @@ namespace detail {
 /// its samples are acknowledged (Cyclone's writer linger), so a clean shutdown
 /// loses nothing that was published. Once closed, every Guard is false and no
 /// handle of this participant is used again, so endpoints may outlive it.
+///
+/// The participant takes part in the ROS 2 graph as rmw_cyclonedds_cpp's does: it
+/// publishes its nodes with the GIDs of their writers and readers on
+/// ros_discovery_info, a full snapshot on every change, and an empty node list
+/// when it closes.
 class DdsParticipant {
  public:
   /// Holds off close() while alive; false once the participant is closed.
@@ -52,8 +61,23 @@ class DdsParticipant {
   /// The listener readers are created with; it calls `on_data`.
   const dds_listener_t* reader_listener() const { return reader_listener_.get(); }
 
-  /// Deletes the domain, waiting for acknowledgements of unacknowledged samples
-  /// up to Cyclone's writer linger duration. Later calls do nothing.
+  /// Adds a node to the graph and publishes the snapshot; returns the node's id.
+  /// `guard` must be true. Throws std::runtime_error when a name is longer than
+  /// the graph carries (256 bytes) or DDS fails to publish.
+  uint64_t announce_node(const Guard& guard, const std::string& node_namespace,
+                         const std::string& node_name);
+  /// Removes a node with its endpoints and publishes the snapshot. `guard` must be true.
+  void withdraw_node(const Guard& guard, uint64_t node);
+  /// Adds a writer or reader of this participant to a node's entry and publishes the
+  /// snapshot. `guard` must be true. Throws std::runtime_error when DDS fails to publish.
+  void announce_endpoint(const Guard& guard, uint64_t node, EndpointKind kind,
+                         dds_entity_t endpoint);
+  /// Removes an endpoint from a node's entry and publishes the snapshot. `guard` must be true.
+  void withdraw_endpoint(const Guard& guard, uint64_t node, EndpointKind kind,
+                         dds_entity_t endpoint);
+
+  /// Publishes an empty node list, then deletes the domain, waiting for acknowledgements of
+  /// unacknowledged samples up to Cyclone's writer linger duration. Later calls do nothing.
   void close();
 
  private:
@@ -64,6 +88,7 @@ class DdsParticipant {
   dds_entity_t participant_{0};
   std::function<void()> on_data_;
   std::unique_ptr<dds_listener_t, decltype(&dds_delete_listener)> reader_listener_;
+  std::unique_ptr<GraphAnnouncer> graph_;
 };
 
 }  // namespace detail
