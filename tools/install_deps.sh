@@ -6,7 +6,8 @@ packages=(
   build-essential cmake pkg-config git
   colcon python3-colcon-cmake python3-colcon-ros python3-colcon-bash
   python3-colcon-library-path python3-colcon-test-result python3-colcon-output
-  python3-colcon-package-information python3-colcon-parallel-executor
+  python3-colcon-package-information python3-colcon-package-selection
+  python3-colcon-parallel-executor
   ament-cmake ament-cmake-googletest python3-ament-package libament-index-cpp-dev
   libspdlog-dev libfmt-dev libyaml-cpp-dev libsystemd-dev
   cyclonedds-dev cyclonedds-tools
