@@ -65,7 +65,6 @@ class GraphAnnouncer {
   std::mutex mutex_;
   Gid participant_gid_{};
   dds_entity_t writer_{0};
-  bool withdrawn_{false};
   uint64_t next_node_id_{1};
   // Ordered by id, so nodes are listed in creation order as rmw_dds_common lists them.
   std::map<uint64_t, NodeEntry> nodes_;
