@@ -7,6 +7,7 @@
 #
 #   kestrune_colcon_build DIR [ARG...]   colcon build of the workspace into DIR/{build,install,log}
 #   use_loopback_dds                     keeps DDS on loopback unless CYCLONEDDS_URI is set
+#   use_cross_build_check                for checks between the ros and standalone builds
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_root="${KESTRUNE_BUILD_ROOT:-${repo}/.build}"
@@ -31,4 +32,13 @@ use_loopback_dds() {
     export CYCLONEDDS_URI="file://${repo}/tools/cyclonedds_loopback.xml"
     export ROS_LOCALHOST_ONLY=1
   fi
+}
+
+# The install spaces of build_and_test.sh's ros and standalone modes, and DDS on
+# loopback in a domain drawn for this check, so other runs on the machine are not heard.
+use_cross_build_check() {
+  ros_install="${build_root}/ros/install"
+  standalone_install="${build_root}/standalone/install"
+  use_loopback_dds
+  export ROS_DOMAIN_ID="$((RANDOM % 200 + 20))"
 }

@@ -7,10 +7,7 @@ set -euo pipefail
 # shellcheck source=tools/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ros_install="${build_root}/ros/install"
-standalone_install="${build_root}/standalone/install"
-use_loopback_dds
-export ROS_DOMAIN_ID="$((RANDOM % 200 + 20))"
+use_cross_build_check
 out="$(mktemp)"
 trap 'rm -f "${out}"; [[ -n "${node_pid:-}" ]] && kill -INT "${node_pid}" 2>/dev/null || true' EXIT
 

@@ -11,10 +11,7 @@ set -euo pipefail
 # shellcheck source=tools/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ros_install="${build_root}/ros/install"
-standalone_install="${build_root}/standalone/install"
-use_loopback_dds
-export ROS_DOMAIN_ID="$((RANDOM % 200 + 20))"
+use_cross_build_check
 
 node=/diag_trace_test
 heartbeat_topic=/kestrune/diag/heartbeat
