@@ -343,10 +343,12 @@ bool HasFinding(const std::vector<ConfigFinding>& findings, FindingSeverity seve
 TEST(LintSchema, the_schema_and_the_parser_know_the_same_keys) {
   const YAML::Node schema =
       YAML::LoadFile(KESTRUNE_TEST_SOURCE_DIR "/schema/flow_config.schema.json");
-  EXPECT_EQ(KeysOf(schema["properties"]), std::vector<std::string>{"workflows"});
+  EXPECT_EQ(KeysOf(schema["properties"]), (std::vector<std::string>{"workflows", "diagnostics"}));
+  const auto diagnostics_keys = KeysOf(schema["properties"]["diagnostics"]["properties"]);
   const auto flow_keys = KeysOf(schema["definitions"]["flow"]["properties"]);
   const auto point_keys = KeysOf(schema["definitions"]["point"]["properties"]);
-  EXPECT_EQ(flow_keys.size(), 10u);
+  EXPECT_EQ(diagnostics_keys.size(), 3u);
+  EXPECT_EQ(flow_keys.size(), 11u);
   EXPECT_EQ(point_keys.size(), 14u);
 
   // The parser reads every key of the schema: a mapping where a value belongs is
@@ -359,6 +361,9 @@ TEST(LintSchema, the_schema_and_the_parser_know_the_same_keys) {
       EXPECT_EQ(finding.message.find("unknown key"), std::string::npos) << finding.message;
     }
   };
+  for (const auto& key : diagnostics_keys) {
+    expect_read(key, "workflows: [{flow_id: a}]\ndiagnostics: {" + key + ": {x: 1}}\n");
+  }
   for (const auto& key : flow_keys) {
     if (key == "flow_points") {
       continue;  // a flow without a point list is valid; read through the points below
