@@ -5,12 +5,14 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include <rclcpp/clock.hpp>
 
 #include "engine_lock.hpp"
+#include "flow_health.hpp"
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
 #include "publication.hpp"
@@ -344,6 +346,37 @@ class FlowCheck {
   std::function<void()> publish_;
 };
 
+/// Keeps the verdict in the flow's facts for its health report.
+void noteVerdict(detail::RunFacts& facts, const FlowCheckResult& result, const FlowQueue& queue,
+                 const TraceFlowCfg& flow) {
+  facts.last_verdict = result.status;
+  ++facts.runs_checked;
+  if (result.status == FlowCheckStatus::SUCCESS) {
+    facts.error_latched = false;
+  } else {
+    ++facts.runs_failed;
+    facts.failure_point = result.failure_point   ? result.failure_point->point_id
+                          : result.desired_point ? result.desired_point->point_id
+                                                 : std::string();
+    facts.failure_reason = detail::VerdictReason(result.status);
+  }
+  facts.last_run_duration_ms = 0;
+  facts.last_run_points_reached = 0;
+  if (queue.empty()) {
+    return;
+  }
+  const int64_t start = queue.front()->timestamp_ms;
+  const int64_t end = queue.back()->timestamp_ms;
+  facts.last_run_duration_ms = start < end ? static_cast<uint64_t>(end - start) : 0;
+  std::unordered_set<std::string> recorded;
+  for (const auto& point : queue) {
+    recorded.insert(point->point_id);
+  }
+  for (const auto& point : flow.flow_points) {
+    facts.last_run_points_reached += recorded.count(point->point_id);
+  }
+}
+
 }  // namespace
 
 std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id) {
@@ -370,6 +403,7 @@ std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id
   if (queue.empty() || flow->flow_points.empty()) {
     KLOG_WARN("Flow with ID '{}' is empty", flow_id);
     result->status = FlowCheckStatus::INVALID_FLOW;
+    noteVerdict(found->second.facts, *result, queue, *flow);
     return result;
   }
 
@@ -381,6 +415,7 @@ std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id
   };
   auto publish = [this, &flow, &event] { detail::PublishEvent(*flow, publish_callback_, event); };
   FlowCheck(flow_id, *flow, queue, *result, event, call_handler, publish).Run();
+  noteVerdict(found->second.facts, *result, queue, *flow);
   return result;
 }
 

@@ -66,7 +66,8 @@ void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoi
   }
   point->index = static_cast<uint32_t>(queue.size());
   queue.push_back(std::move(point));
-  detail::RunningCheck(flow_id, queue, *flow->second.cfg, publish_callback_);
+  ++flow->second.facts.recorded;
+  detail::RunningCheck(flow_id, queue, *flow->second.cfg, flow->second.facts, publish_callback_);
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {
@@ -100,6 +101,7 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
   }
   flow->second.queue.clear();
   rewindRunningCheck(*flow->second.cfg);
+  flow->second.facts.NewRun();
 }
 
 void FlowTrace::ResetAllFlows() {
@@ -111,6 +113,7 @@ void FlowTrace::ResetAllFlows() {
     if (!isHeartbeat(flow_id)) {
       flow.queue.clear();
       rewindRunningCheck(*flow.cfg);
+      flow.facts.NewRun();
     } else {
       // Its queue is kept, and so is the count of the beats in it.
       flow.cfg->check_index = 0;
