@@ -10,7 +10,9 @@
 #   ros          over ROS 2 Humble, when /opt/ros/humble/setup.bash exists
 # With both standalone and ros, the ROS 2 build's events must also reach the
 # standalone build's diag_echo (tools/interop_check.sh), and ROS 2's tools must see
-# the standalone build's node and topics (tools/ros2cli_check.sh).
+# the standalone build's node and topics (tools/ros2cli_check.sh); diagnostic_aggregator
+# must gather the ROS 2 build's flow health and a ROS 2 node must receive the standalone
+# build's intact (tools/diagnostics_check.sh).
 # Usage: tools/build_and_test.sh [standalone|scenario|asan|tsan|fuzz|ros ...]
 #   (default: all that apply)
 # Ends with the line "N passed, M failed" over all suites; exits non-zero on any failure.
@@ -134,12 +136,15 @@ for mode in "${modes[@]}"; do
 done
 
 # With both builds at hand, check the wire between them: the ROS 2 build's events
-# must reach the standalone build's diag_echo, and ROS 2's tools must see the
-# standalone build's node, topics and events.
+# must reach the standalone build's diag_echo, ROS 2's tools must see the
+# standalone build's node, topics and events, and flow health must pass through
+# ROS 2's diagnostics pipeline.
 if [[ " ${modes[*]} " == *" standalone "* && " ${modes[*]} " == *" ros "* ]]; then
   run_script "interop: ROS 2 node -> standalone diag_echo" "${repo}/tools/interop_check.sh"
   run_script "ros2cli: ROS 2's tools <-> standalone scenario program and diag_echo" \
     "${repo}/tools/ros2cli_check.sh"
+  run_script "diagnostics: diagnostic_aggregator and a ROS 2 node <-> flow health" \
+    "${repo}/tools/diagnostics_check.sh"
 fi
 
 echo "${passed} passed, ${failed} failed"

@@ -15,10 +15,6 @@ import argparse
 import sys
 import time
 
-import rclpy
-from diagnostic_msgs.msg import DiagnosticArray
-from rclpy.qos import DurabilityPolicy, QoSProfile, ReliabilityPolicy
-
 # Levels a publisher may send; STALE (3) is for viewers and aggregators to derive.
 HIGHEST_SENT_LEVEL = 2
 
@@ -77,6 +73,11 @@ def parse_args(argv):
 
 
 def main(argv):
+    # Imported here so that the judgement above can be tested without ROS 2.
+    import rclpy
+    from diagnostic_msgs.msg import DiagnosticArray
+    from rclpy.qos import DurabilityPolicy, QoSProfile, ReliabilityPolicy
+
     args = parse_args(argv)
     expected = set(args.names)
     intact = set()

@@ -1,0 +1,58 @@
+#!/usr/bin/python3
+"""What diagnostics_listener.py counts as an intact status; runs without ROS 2."""
+
+import importlib.util
+import pathlib
+import unittest
+from types import SimpleNamespace
+
+_path = pathlib.Path(__file__).with_name('diagnostics_listener.py')
+_spec = importlib.util.spec_from_file_location('diagnostics_listener', _path)
+listener = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(listener)
+
+ARGS = listener.parse_args(['--name', 'node: flow', '--hardware-id', 'node',
+                            '--key', 'flow id', '--key', 'state', '--max-age', '5'])
+
+
+def status(level=b'\x00', message='waiting for first run', hardware_id='node',
+           keys=('flow id', 'state', 'last verdict')):
+    values = [SimpleNamespace(key=key, value='x') for key in keys]
+    return SimpleNamespace(name='node: flow', level=level, message=message,
+                           hardware_id=hardware_id, values=values)
+
+
+class Problems(unittest.TestCase):
+    def test_each_fault_is_named_and_an_intact_status_has_none(self):
+        # (case, status, age of the array in seconds, text the problem must hold or None)
+        cases = [
+            ('intact, level as rclpy gives it', status(), 0.5, None),
+            ('intact, ERROR level', status(level=b'\x02'), 0.5, None),
+            ('intact, level as an int', status(level=1), 0.5, None),
+            ('STALE is for viewers', status(level=b'\x03'), 0.5, 'level 3'),
+            ('another hardware_id', status(hardware_id='other'), 0.5,
+             "hardware_id 'other', want 'node'"),
+            ('empty message', status(message=''), 0.5, 'empty message'),
+            ('a key missing', status(keys=('flow id', 'last verdict')), 0.5, "lack ['state']"),
+            ('keys out of order', status(keys=('state', 'flow id')), 0.5,
+             "first value key 'state'"),
+            ('old stamp', status(), 6.0, 'stamp +6.0 s'),
+            ('stamp in the future', status(), -6.0, 'stamp -6.0 s'),
+        ]
+        for case, given, age, want in cases:
+            with self.subTest(case):
+                found = listener.problems(given, age, ARGS)
+                if want is None:
+                    self.assertEqual(found, [])
+                else:
+                    self.assertEqual(len(found), 1, found)
+                    self.assertIn(want, found[0])
+
+    def test_without_hardware_id_or_keys_only_level_message_and_stamp_count(self):
+        args = listener.parse_args(['--name', 'node: flow'])
+        self.assertEqual(listener.problems(status(hardware_id='', keys=()), 0.0, args), [])
+        self.assertEqual(len(listener.problems(status(message='', level=b'\x03'), 9.0, args)), 3)
+
+
+if __name__ == '__main__':
+    unittest.main()
