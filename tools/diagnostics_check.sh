@@ -163,12 +163,12 @@ listen /diagnostics "${names[@]}" --hardware-id "${node}" --key 'flow id' --key 
 verdict "${status}" "a ROS 2 node receives every flow's status intact on /diagnostics"
 # The listener must see a wrong field, not merely the arrival: asked for another
 # hardware_id, it has to fail and name the one it got.
-status=0
+control=0
 output="$(listen /diagnostics --name "${node}: heartbeat" --hardware-id "not_${node}" \
-  --deadline "${control_deadline}")" || status=$?
+  --deadline "${control_deadline}")" || control=$?
 printf '%s\n' "${output}"
 refused=1
-if [[ "${status}" -eq 1 ]] && grep -qF "hardware_id '${node}', want 'not_${node}'" <<<"${output}"; then
+if [[ "${control}" -eq 1 ]] && grep -qF "hardware_id '${node}', want 'not_${node}'" <<<"${output}"; then
   refused=0
 fi
 verdict "${refused}" "the listener refuses a status with another hardware_id than asked for"
