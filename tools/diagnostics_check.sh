@@ -6,7 +6,7 @@
 #               scenario program under /Robot/Flows in /diagnostics_agg;
 #   interop     the standalone build's scenario program must deliver every flow's status
 #               on /diagnostics intact: name, hardware_id, level, message, values keys
-#               and a stamp close to now; asked for another hardware_id, the listener
+#               with the flow's own id, and a stamp close to now; asked for another hardware_id, the listener
 #               must refuse them.
 # First the listener's judgement itself (tools/test_diagnostics_listener.py); each program
 # must end promptly on SIGINT.
@@ -141,7 +141,7 @@ else
   scenario_pid=${started_pid}
   names=()
   for flow in "${flows[@]}"; do names+=(--name "${analyzer_path}/${node}: ${flow}"); done
-  listen /diagnostics_agg "${names[@]}" || status=$?
+  listen /diagnostics_agg "${names[@]}" --flow-id-key 'flow id' || status=$?
   verdict "${status}" "every flow is under ${analyzer_path} in /diagnostics_agg"
   stopped=0
   stop "${scenario_pid}" || stopped=$?
@@ -159,7 +159,8 @@ names=()
 for flow in "${flows[@]}"; do names+=(--name "${node}: ${flow}"); done
 status=0
 listen /diagnostics "${names[@]}" --hardware-id "${node}" --key 'flow id' --key state \
-  --key 'last verdict' --key 'points recorded' --key 'configured points' || status=$?
+  --key 'last verdict' --key 'points recorded' --key 'configured points' \
+  --flow-id-key 'flow id' || status=$?
 verdict "${status}" "a ROS 2 node receives every flow's status intact on /diagnostics"
 # The listener must see a wrong field, not merely the arrival: asked for another
 # hardware_id, it has to fail and name the one it got.

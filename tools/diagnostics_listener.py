@@ -47,6 +47,12 @@ def problems(status, array_age, args):
         found.append(f'values lack {missing}')
     if args.keys and keys and keys[0] != args.keys[0]:
         found.append(f'first value key {keys[0]!r}, want {args.keys[0]!r}')
+    if args.flow_id_key:
+        # Values that belong to another status: the flow id must be the name's tail.
+        want = status.name.rsplit(': ', 1)[-1]
+        got = [value.value for value in status.values if value.key == args.flow_id_key]
+        if got and got[0] != want:
+            found.append(f'{args.flow_id_key} {got[0]!r}, want {want!r}')
     return found
 
 
@@ -65,6 +71,8 @@ def parse_args(argv):
     parser.add_argument('--key', action='append', default=[], dest='keys',
                         help='a values key every expected status must carry, the first one '
                              'first')
+    parser.add_argument('--flow-id-key',
+                        help="the values key whose value must be the name's part after ': '")
     parser.add_argument('--max-age', type=float, default=5.0,
                         help='most seconds between header.stamp and the time of arrival')
     parser.add_argument('--deadline', type=float, default=30.0,

@@ -12,12 +12,14 @@ listener = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(listener)
 
 ARGS = listener.parse_args(['--name', 'node: flow', '--hardware-id', 'node',
-                            '--key', 'flow id', '--key', 'state', '--max-age', '5'])
+                            '--key', 'flow id', '--key', 'state', '--flow-id-key', 'flow id',
+                            '--max-age', '5'])
 
 
 def status(level=b'\x00', message='waiting for first run', hardware_id='node',
-           keys=('flow id', 'state', 'last verdict')):
-    values = [SimpleNamespace(key=key, value='x') for key in keys]
+           keys=('flow id', 'state', 'last verdict'), flow_id='flow'):
+    values = [SimpleNamespace(key=key, value=flow_id if key == 'flow id' else 'x')
+              for key in keys]
     return SimpleNamespace(name='node: flow', level=level, message=message,
                            hardware_id=hardware_id, values=values)
 
@@ -36,6 +38,8 @@ class Problems(unittest.TestCase):
             ('a key missing', status(keys=('flow id', 'last verdict')), 0.5, "lack ['state']"),
             ('keys out of order', status(keys=('state', 'flow id')), 0.5,
              "first value key 'state'"),
+            ("another flow's values", status(flow_id='other'), 0.5,
+             "flow id 'other', want 'flow'"),
             ('old stamp', status(), 6.0, 'stamp +6.0 s'),
             ('stamp in the future', status(), -6.0, 'stamp -6.0 s'),
         ]
