@@ -3,7 +3,7 @@
 # (tools/diagnostics_listener.py, rclpy over rmw_cyclonedds_cpp):
 #   aggregator  diagnostic_aggregator's aggregator_node from /opt/ros/humble, with the
 #               package's config/analyzers.yaml, must put every flow of the ROS 2 build's
-#               scenario program under /Robot/Flows in /diagnostics_agg;
+#               scenario program under /Robot/Flows in /diagnostics_agg, intact as below;
 #   interop     the standalone build's scenario program must deliver every flow's status
 #               on /diagnostics intact: name, hardware_id, level, message, values keys
 #               with the flow's own id, and a stamp close to now; asked for another hardware_id, the listener
@@ -117,6 +117,10 @@ show_log_on_failure() {
 }
 
 scenario=lib/kestrune_diagnostic_trace/trace_scenario_node
+# What every flow's status must carry, as published and as aggregated (the aggregator
+# keeps an item's hardware_id and values).
+intact=(--hardware-id "${node}" --key 'flow id' --key state --key 'last verdict'
+  --key 'points recorded' --key 'configured points' --flow-id-key 'flow id')
 
 echo "=== diagnostics: the listener's own judgement ==="
 status=0
@@ -141,7 +145,7 @@ else
   scenario_pid=${started_pid}
   names=()
   for flow in "${flows[@]}"; do names+=(--name "${analyzer_path}/${node}: ${flow}"); done
-  listen /diagnostics_agg "${names[@]}" --flow-id-key 'flow id' || status=$?
+  listen /diagnostics_agg "${names[@]}" "${intact[@]}" || status=$?
   verdict "${status}" "every flow is under ${analyzer_path} in /diagnostics_agg"
   stopped=0
   stop "${scenario_pid}" || stopped=$?
@@ -158,9 +162,7 @@ scenario_pid=${started_pid}
 names=()
 for flow in "${flows[@]}"; do names+=(--name "${node}: ${flow}"); done
 status=0
-listen /diagnostics "${names[@]}" --hardware-id "${node}" --key 'flow id' --key state \
-  --key 'last verdict' --key 'points recorded' --key 'configured points' \
-  --flow-id-key 'flow id' || status=$?
+listen /diagnostics "${names[@]}" "${intact[@]}" || status=$?
 verdict "${status}" "a ROS 2 node receives every flow's status intact on /diagnostics"
 # The listener must see a wrong field, not merely the arrival: asked for another
 # hardware_id, it has to fail and name the one it got.
