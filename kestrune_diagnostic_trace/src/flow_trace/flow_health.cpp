@@ -127,8 +127,8 @@ class Assessment {
   /// Where the flow stands when nothing is wrong.
   std::string progress() const {
     if (flow_.heartbeat) {
-      return facts_.recorded == 0 ? "waiting for first beat"
-                                  : fmt::format("last beat {:.1f} s ago", beatAge());
+      return flow_.run_points == 0 ? "waiting for first beat"
+                                   : fmt::format("last beat {:.1f} s ago", beatAge());
     }
     if (started()) {
       std::string text = fmt::format("running: {} points recorded", flow_.run_points);
@@ -142,7 +142,7 @@ class Assessment {
                          flow_.configured_points,
                          Seconds(static_cast<double>(facts_.last_run_duration_ms) / 1000.0));
     }
-    if (facts_.recorded == 0) {
+    if (facts_.runs == 0 && flow_.run_points == 0) {
       return "waiting for first run";
     }
     return flow_.run_complete ? "run complete, not checked yet" : "idle";
@@ -169,7 +169,7 @@ class Assessment {
       values.emplace_back("stall after", Seconds(flow_.stall_ms / 1000.0));
     }
     if (flow_.heartbeat) {
-      values.emplace_back("last beat age", facts_.recorded == 0 ? "none" : Seconds(beatAge()));
+      values.emplace_back("last beat age", flow_.run_points == 0 ? "none" : Seconds(beatAge()));
       values.emplace_back("beat period", Seconds(heartbeat_period_ms_ / 1000.0));
     }
     return values;
@@ -185,8 +185,8 @@ class Assessment {
 }  // namespace
 
 void Observe(const FlowSnapshot& snapshot, SteadyTime now, FlowObservation& observation) {
-  if (snapshot.facts.recorded != observation.recorded) {
-    observation.recorded = snapshot.facts.recorded;
+  if (snapshot.mark() != observation.mark) {
+    observation.mark = snapshot.mark();
     observation.last_change = now;
     observation.stalled = false;
   }

@@ -66,7 +66,6 @@ void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoi
   }
   point->index = static_cast<uint32_t>(queue.size());
   queue.push_back(std::move(point));
-  ++flow->second.facts.recorded;
   detail::RunningCheck(flow_id, queue, *flow->second.cfg, flow->second.facts, publish_callback_);
 }
 
