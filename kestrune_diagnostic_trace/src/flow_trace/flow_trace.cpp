@@ -318,8 +318,14 @@ std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& fl
   flow->second.facts.NoteFailure(last_point, "flow stalled");
   flow->second.facts.last_event = event.msg;
   KLOG_WARN("Flow '{}' stalled: no point for {} ms after '{}'", flow_id, cfg.stall_ms, last_point);
-  detail::PublishEvent(cfg, publish_callback_, event);
-  KLOG_INFO("ROS2 topic pub: '{}'", event.msg);
+  try {
+    detail::PublishEvent(cfg, publish_callback_, event);
+    KLOG_INFO("ROS2 topic pub: '{}'", event.msg);
+  } catch (const std::exception& e) {
+    // The stall stands and is reported once: a publisher that throws must not
+    // make every tick send it again.
+    KLOG_ERROR("Stall event of flow '{}' not published: {}", flow_id, e.what());
+  }
   return snapshotOf(flow_id, flow->second);
 }
 
