@@ -12,24 +12,30 @@ namespace {
 // Viewers mark a heartbeat late after three missed periods, as a watchdog would.
 constexpr uint32_t kLateBeatPeriods = 3;
 
-const char* VerdictName(FlowCheckStatus status) {
+/// A verdict's name as the values show it, and its reason as messages give it.
+struct VerdictTexts {
+  const char* name;
+  const char* reason;
+};
+
+VerdictTexts TextsOf(FlowCheckStatus status) {
   switch (status) {
     case FlowCheckStatus::SUCCESS:
-      return "SUCCESS";
+      return {"SUCCESS", "passed"};
     case FlowCheckStatus::FAILED:
-      return "FAILED";
+      return {"FAILED", "point failed"};
     case FlowCheckStatus::INVALID_POINT:
-      return "INVALID_POINT";
+      return {"INVALID_POINT", "invalid point"};
     case FlowCheckStatus::DUPLICATED_POINT:
-      return "DUPLICATED_POINT";
+      return {"DUPLICATED_POINT", "point duplicated"};
     case FlowCheckStatus::MISSING_POINT:
-      return "MISSING_POINT";
+      return {"MISSING_POINT", "point missing"};
     case FlowCheckStatus::INVALID_ORDER:
-      return "INVALID_ORDER";
+      return {"INVALID_ORDER", "invalid order"};
     case FlowCheckStatus::INVALID_FLOW:
-      return "INVALID_FLOW";
+      return {"INVALID_FLOW", "invalid flow"};
   }
-  return "UNKNOWN";
+  return {"UNKNOWN", "unknown"};
 }
 
 std::string Seconds(double seconds) {
@@ -152,7 +158,7 @@ class Assessment {
     std::vector<std::pair<std::string, std::string>> values{
         {"flow id", flow_.flow_id},
         {"state", state()},
-        {"last verdict", facts_.last_verdict ? VerdictName(*facts_.last_verdict) : "none"},
+        {"last verdict", facts_.last_verdict ? TextsOf(*facts_.last_verdict).name : "none"},
         {"last failure point", OrNone(facts_.failure_point)},
         {"next expected point", OrNone(flow_.next_point)},
         {"points recorded", std::to_string(flow_.run_points)},
@@ -204,23 +210,7 @@ FlowHealth AssessFlow(const FlowSnapshot& snapshot, const FlowObservation& obser
 }
 
 const char* VerdictReason(FlowCheckStatus status) {
-  switch (status) {
-    case FlowCheckStatus::SUCCESS:
-      return "passed";
-    case FlowCheckStatus::FAILED:
-      return "point failed";
-    case FlowCheckStatus::INVALID_POINT:
-      return "invalid point";
-    case FlowCheckStatus::DUPLICATED_POINT:
-      return "point duplicated";
-    case FlowCheckStatus::MISSING_POINT:
-      return "point missing";
-    case FlowCheckStatus::INVALID_ORDER:
-      return "invalid order";
-    case FlowCheckStatus::INVALID_FLOW:
-      return "invalid flow";
-  }
-  return "unknown";
+  return TextsOf(status).reason;
 }
 
 }  // namespace detail
