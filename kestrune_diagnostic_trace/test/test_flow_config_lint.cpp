@@ -205,7 +205,13 @@ const std::vector<Case>& Cases() {
        "workflows:\n  - flow_id: a\n    duration_ms: 100\n    flow_points: [{point_id: p}]\n",
        {{W, 3, 5, "duration_ms"}},
        0},
+      {"stall_on_heartbeat_and_slips_in_diagnostics",
+       "diagnostics: {enabled: true, hardwre_id: arm, period_ms: 50}\n"
+       "workflows:\n  - flow_id: heartbeat\n    duration_ms: 100\n    stall_ms: 10\n",
+       {{W, 1, 30, "hardwre_id"}, {E, 1, 58, "period_ms"}, {W, 5, 5, "stall_ms"}},
+       1},
       {"clean",
+       "diagnostics: {enabled: true, period_ms: 500, hardware_id: arm-2}\n"
        "workflows:\n  - flow_id: heartbeat\n    duration_ms: 100\n"
        "  - flow_id: a\n    diag_topic: relative/name\n    flow_points:\n"
        "      - {point_id: p, event_id: 1, on_success: true}\n"

@@ -292,9 +292,9 @@ TEST(FlowHealthAssessment, a_heartbeat_is_an_error_once_its_last_beat_is_three_p
   FlowSnapshot heartbeat;
   heartbeat.flow_id = "heartbeat";
   heartbeat.heartbeat = true;
-  heartbeat.facts.recorded = 7;
+  heartbeat.run_points = 7;
   const SteadyTime beat = std::chrono::steady_clock::now();
-  const FlowObservation observation{7, beat, false};
+  const FlowObservation observation{heartbeat.mark(), beat, false};
   const struct {
     int age_ms;
     FlowLevel level;

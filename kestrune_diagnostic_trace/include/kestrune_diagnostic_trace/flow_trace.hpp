@@ -28,6 +28,7 @@ namespace trace {
 namespace detail {
 class HealthReporter;
 class PeriodicThread;
+struct ArrivalMark;
 struct FlowSnapshot;
 }  // namespace detail
 
@@ -136,9 +137,10 @@ class FlowTrace {
   /// Every flow as the health reporter needs it; takes the engine mutex.
   std::vector<detail::FlowSnapshot> snapshotFlows();
   static detail::FlowSnapshot snapshotOf(const std::string& flow_id, const FlowState& flow);
-  /// Sends the flow's stall event unless a point came since `recorded`, and
-  /// returns the flow as it is then; takes the engine mutex.
-  std::optional<detail::FlowSnapshot> reportStall(const std::string& flow_id, uint64_t recorded);
+  /// Sends the flow's stall event unless a point came since it stood at
+  /// `mark`, and returns the flow as it is then; takes the engine mutex.
+  std::optional<detail::FlowSnapshot> reportStall(const std::string& flow_id,
+                                                  detail::ArrivalMark mark);
 
   /// Both Inits: parses, creates the publishers, then swaps the new flows in
   /// under the engine mutex at once. `publish_callback` replaces the current one when given.

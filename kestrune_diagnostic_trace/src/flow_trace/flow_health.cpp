@@ -12,24 +12,30 @@ namespace {
 // Viewers mark a heartbeat late after three missed periods, as a watchdog would.
 constexpr uint32_t kLateBeatPeriods = 3;
 
-const char* VerdictName(FlowCheckStatus status) {
+/// A verdict's name as the values show it, and its reason as messages give it.
+struct VerdictTexts {
+  const char* name;
+  const char* reason;
+};
+
+VerdictTexts TextsOf(FlowCheckStatus status) {
   switch (status) {
     case FlowCheckStatus::SUCCESS:
-      return "SUCCESS";
+      return {"SUCCESS", "passed"};
     case FlowCheckStatus::FAILED:
-      return "FAILED";
+      return {"FAILED", "point failed"};
     case FlowCheckStatus::INVALID_POINT:
-      return "INVALID_POINT";
+      return {"INVALID_POINT", "invalid point"};
     case FlowCheckStatus::DUPLICATED_POINT:
-      return "DUPLICATED_POINT";
+      return {"DUPLICATED_POINT", "point duplicated"};
     case FlowCheckStatus::MISSING_POINT:
-      return "MISSING_POINT";
+      return {"MISSING_POINT", "point missing"};
     case FlowCheckStatus::INVALID_ORDER:
-      return "INVALID_ORDER";
+      return {"INVALID_ORDER", "invalid order"};
     case FlowCheckStatus::INVALID_FLOW:
-      return "INVALID_FLOW";
+      return {"INVALID_FLOW", "invalid flow"};
   }
-  return "UNKNOWN";
+  return {"UNKNOWN", "unknown"};
 }
 
 std::string Seconds(double seconds) {
@@ -127,8 +133,8 @@ class Assessment {
   /// Where the flow stands when nothing is wrong.
   std::string progress() const {
     if (flow_.heartbeat) {
-      return facts_.recorded == 0 ? "waiting for first beat"
-                                  : fmt::format("last beat {:.1f} s ago", beatAge());
+      return flow_.run_points == 0 ? "waiting for first beat"
+                                   : fmt::format("last beat {:.1f} s ago", beatAge());
     }
     if (started()) {
       std::string text = fmt::format("running: {} points recorded", flow_.run_points);
@@ -142,7 +148,7 @@ class Assessment {
                          flow_.configured_points,
                          Seconds(static_cast<double>(facts_.last_run_duration_ms) / 1000.0));
     }
-    if (facts_.recorded == 0) {
+    if (facts_.runs == 0 && flow_.run_points == 0) {
       return "waiting for first run";
     }
     return flow_.run_complete ? "run complete, not checked yet" : "idle";
@@ -152,7 +158,7 @@ class Assessment {
     std::vector<std::pair<std::string, std::string>> values{
         {"flow id", flow_.flow_id},
         {"state", state()},
-        {"last verdict", facts_.last_verdict ? VerdictName(*facts_.last_verdict) : "none"},
+        {"last verdict", facts_.last_verdict ? TextsOf(*facts_.last_verdict).name : "none"},
         {"last failure point", OrNone(facts_.failure_point)},
         {"next expected point", OrNone(flow_.next_point)},
         {"points recorded", std::to_string(flow_.run_points)},
@@ -169,7 +175,7 @@ class Assessment {
       values.emplace_back("stall after", Seconds(flow_.stall_ms / 1000.0));
     }
     if (flow_.heartbeat) {
-      values.emplace_back("last beat age", facts_.recorded == 0 ? "none" : Seconds(beatAge()));
+      values.emplace_back("last beat age", flow_.run_points == 0 ? "none" : Seconds(beatAge()));
       values.emplace_back("beat period", Seconds(heartbeat_period_ms_ / 1000.0));
     }
     return values;
@@ -185,8 +191,8 @@ class Assessment {
 }  // namespace
 
 void Observe(const FlowSnapshot& snapshot, SteadyTime now, FlowObservation& observation) {
-  if (snapshot.facts.recorded != observation.recorded) {
-    observation.recorded = snapshot.facts.recorded;
+  if (snapshot.mark() != observation.mark) {
+    observation.mark = snapshot.mark();
     observation.last_change = now;
     observation.stalled = false;
   }
@@ -204,23 +210,7 @@ FlowHealth AssessFlow(const FlowSnapshot& snapshot, const FlowObservation& obser
 }
 
 const char* VerdictReason(FlowCheckStatus status) {
-  switch (status) {
-    case FlowCheckStatus::SUCCESS:
-      return "passed";
-    case FlowCheckStatus::FAILED:
-      return "point failed";
-    case FlowCheckStatus::INVALID_POINT:
-      return "invalid point";
-    case FlowCheckStatus::DUPLICATED_POINT:
-      return "point duplicated";
-    case FlowCheckStatus::MISSING_POINT:
-      return "point missing";
-    case FlowCheckStatus::INVALID_ORDER:
-      return "invalid order";
-    case FlowCheckStatus::INVALID_FLOW:
-      return "invalid flow";
-  }
-  return "unknown";
+  return TextsOf(status).reason;
 }
 
 }  // namespace detail

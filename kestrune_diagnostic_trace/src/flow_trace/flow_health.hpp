@@ -20,6 +20,19 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 /// the viewers' to derive from the stamps.
 enum class FlowLevel : unsigned char { kOk = 0, kWarn = 1, kError = 2 };
 
+/// Where a flow's recording stands: a run only grows and a reset starts a new
+/// one, so a change of either tells that a point came, without the hot path
+/// counting anything for it.
+struct ArrivalMark {
+  uint64_t runs{0};
+  size_t run_points{0};
+
+  bool operator==(const ArrivalMark& other) const {
+    return runs == other.runs && run_points == other.run_points;
+  }
+  bool operator!=(const ArrivalMark& other) const { return !(*this == other); }
+};
+
 /// One flow as the engine holds it at one moment, copied under the engine mutex.
 struct FlowSnapshot {
   std::string flow_id;
@@ -36,13 +49,15 @@ struct FlowSnapshot {
   /// The run has reached its last configured point.
   bool run_complete{false};
   RunFacts facts;
+
+  ArrivalMark mark() const { return {facts.runs, run_points}; }
 };
 
 /// What the health reporter has seen of a flow over time: points are noticed
-/// by the change of the recorded count, on the steady clock, so the hot path
-/// reads no clock for it and a stepped wall clock stalls nothing.
+/// by the change of its mark, on the steady clock, so the hot path reads no
+/// clock for it and a stepped wall clock stalls nothing.
 struct FlowObservation {
-  uint64_t recorded{0};
+  ArrivalMark mark;
   /// When a new point was last noticed, or the flow was first seen.
   SteadyTime last_change;
   bool stalled{false};

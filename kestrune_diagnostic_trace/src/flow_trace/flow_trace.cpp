@@ -47,8 +47,8 @@ FlowTrace::FlowTrace()
     : heartbeat_(std::make_unique<detail::PeriodicThread>(kHeartbeatFlowId, [this] { beat(); })),
       health_(std::make_unique<detail::HealthReporter>(
           [this] { return snapshotFlows(); },
-          [this](const std::string& flow_id, uint64_t recorded) {
-            return reportStall(flow_id, recorded);
+          [this](const std::string& flow_id, detail::ArrivalMark mark) {
+            return reportStall(flow_id, mark);
           })) {
   // The logger completes construction first, so it is destroyed after the
   // engine: the heartbeat thread can log until the engine has stopped it.
@@ -297,14 +297,14 @@ detail::FlowSnapshot FlowTrace::snapshotOf(const std::string& flow_id, const Flo
 }
 
 std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& flow_id,
-                                                            uint64_t recorded) {
+                                                           detail::ArrivalMark mark) {
   detail::EngineLock lock(mutex_, "diagnostics");
   if (!lock) {
     return std::nullopt;
   }
   auto flow = flows_.find(flow_id);
-  if (flow == flows_.end() || flow->second.facts.recorded != recorded ||
-      flow->second.queue.empty()) {
+  if (flow == flows_.end() || flow->second.queue.empty() ||
+      mark != detail::ArrivalMark{flow->second.facts.runs, flow->second.queue.size()}) {
     return std::nullopt;
   }
   const TraceFlowCfg& cfg = *flow->second.cfg;
@@ -318,8 +318,14 @@ std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& fl
   flow->second.facts.NoteFailure(last_point, "flow stalled");
   flow->second.facts.last_event = event.msg;
   KLOG_WARN("Flow '{}' stalled: no point for {} ms after '{}'", flow_id, cfg.stall_ms, last_point);
-  detail::PublishEvent(cfg, publish_callback_, event);
-  KLOG_INFO("ROS2 topic pub: '{}'", event.msg);
+  try {
+    detail::PublishEvent(cfg, publish_callback_, event);
+    KLOG_INFO("ROS2 topic pub: '{}'", event.msg);
+  } catch (const std::exception& e) {
+    // The stall stands and is reported once: a publisher that throws must not
+    // make every tick send it again.
+    KLOG_ERROR("Stall event of flow '{}' not published: {}", flow_id, e.what());
+  }
   return snapshotOf(flow_id, flow->second);
 }
 

@@ -80,12 +80,11 @@ void HealthReporter::tick() {
   for (FlowSnapshot& flow : flows) {
     auto seen = observations_.find(flow.flow_id);
     // A flow seen for the first time counts its points from now.
-    FlowObservation observation = seen != observations_.end()
-                                      ? seen->second
-                                      : FlowObservation{flow.facts.recorded, now, false};
+    FlowObservation observation =
+        seen != observations_.end() ? seen->second : FlowObservation{flow.mark(), now, false};
     Observe(flow, now, observation);
     if (settings_.watch_stalls && StallBegins(flow, observation, now)) {
-      if (auto stalled = stall_(flow.flow_id, observation.recorded)) {
+      if (auto stalled = stall_(flow.flow_id, observation.mark)) {
         flow = std::move(*stalled);
         observation.stalled = true;
       }

@@ -40,10 +40,10 @@ class HealthReporter {
  public:
   /// Copies every flow, under the engine mutex.
   using Snapshot = std::function<std::vector<FlowSnapshot>()>;
-  /// Sends the stall event of the flow if no point came since `recorded` was
-  /// its count, and then returns the flow as it is after it. Takes the engine mutex.
+  /// Sends the stall event of the flow if no point came since it stood at
+  /// `mark`, and then returns the flow as it is after it. Takes the engine mutex.
   using Stall =
-      std::function<std::optional<FlowSnapshot>(const std::string& flow_id, uint64_t recorded)>;
+      std::function<std::optional<FlowSnapshot>(const std::string& flow_id, ArrivalMark mark)>;
 
   /// What one Init configures.
   struct Settings {

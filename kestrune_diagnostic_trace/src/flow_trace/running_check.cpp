@@ -219,9 +219,8 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
 
 }  // namespace
 
-void RunningCheck(const std::string& flow_id, const FlowQueue& queue, TraceFlowCfg& flow,
-                  RunFacts& facts, const PublishCallback& publish_callback) {
-  const TracePoint& point = *queue.back();
+void RunningCheck(const std::string& flow_id, const FlowQueue& queue, const TracePoint& point,
+                  TraceFlowCfg& flow, RunFacts& facts, const PublishCallback& publish_callback) {
   const auto& expected = flow.flow_points;
   if (!flow.check_order) {
     for (const auto& cfg : expected) {

@@ -12,13 +12,13 @@ namespace kestrune {
 namespace trace {
 namespace detail {
 
-/// Judges the point just appended to `queue`, the flow's queue, against `flow`,
+/// Judges `point`, the point just appended to `queue`, the flow's queue, against `flow`,
 /// its configuration: advances the flow's check_index and its points' exec_cnt,
 /// publishes an event by the publication rule when the point is to be
 /// reported, and notes in `facts` what the flow's health report needs. Engine
 /// mutex held; exceptions from publishing reach the caller.
-void RunningCheck(const std::string& flow_id, const FlowQueue& queue, TraceFlowCfg& flow,
-                  RunFacts& facts, const PublishCallback& publish_callback);
+void RunningCheck(const std::string& flow_id, const FlowQueue& queue, const TracePoint& point,
+                  TraceFlowCfg& flow, RunFacts& facts, const PublishCallback& publish_callback);
 
 }  // namespace detail
 }  // namespace trace

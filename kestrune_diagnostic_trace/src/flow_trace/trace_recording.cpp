@@ -65,9 +65,11 @@ void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoi
     trimHeartbeatQueue(queue);
   }
   point->index = static_cast<uint32_t>(queue.size());
+  // Held apart from the queue: finding the back of a deque again costs more than a register.
+  const TracePoint& recorded = *point;
   queue.push_back(std::move(point));
-  ++flow->second.facts.recorded;
-  detail::RunningCheck(flow_id, queue, *flow->second.cfg, flow->second.facts, publish_callback_);
+  detail::RunningCheck(flow_id, queue, recorded, *flow->second.cfg, flow->second.facts,
+                       publish_callback_);
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {

@@ -15,8 +15,8 @@ namespace detail {
 /// report. Part of the engine's per-flow state: written under the engine
 /// mutex, copied out under it.
 struct RunFacts {
-  /// Points ever recorded into the flow; a change tells that a point came.
-  uint64_t recorded{0};
+  /// Resets of the flow, each the start of a new run.
+  uint64_t runs{0};
 
   // The current run, started by the last reset.
   bool optional_trouble{false};
@@ -51,6 +51,7 @@ struct RunFacts {
   }
   /// A reset ends the run: what it had becomes the last run's.
   void NewRun() {
+    ++runs;
     last_optional_trouble = optional_trouble;
     last_timeout_sent = timeout_sent;
     optional_trouble = false;
