@@ -72,7 +72,7 @@ def parse_args(argv):
                         help='a values key every expected status must carry, the first one '
                              'first')
     parser.add_argument('--flow-id-key',
-                        help="the values key whose value must be the name's part after ': '")
+                        help="the values key whose value must be the name's tail after ': '")
     parser.add_argument('--max-age', type=float, default=5.0,
                         help='most seconds between header.stamp and the time of arrival')
     parser.add_argument('--deadline', type=float, default=30.0,

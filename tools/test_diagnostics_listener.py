@@ -1,15 +1,11 @@
 #!/usr/bin/python3
 """What diagnostics_listener.py counts as an intact status; runs without ROS 2."""
 
-import importlib.util
-import pathlib
 import unittest
 from types import SimpleNamespace
 
-_path = pathlib.Path(__file__).with_name('diagnostics_listener.py')
-_spec = importlib.util.spec_from_file_location('diagnostics_listener', _path)
-listener = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(listener)
+# Python puts this file's folder first on sys.path.
+import diagnostics_listener as listener
 
 ARGS = listener.parse_args(['--name', 'node: flow', '--hardware-id', 'node',
                             '--key', 'flow id', '--key', 'state', '--flow-id-key', 'flow id',
