@@ -30,6 +30,7 @@ function(rclcpp_standalone_add_test name)
 endfunction()
 
 rclcpp_standalone_add_test(test_cross_process)
+rclcpp_standalone_add_test(test_diagnostic_msgs)
 rclcpp_standalone_add_test(test_domain_settings)
 rclcpp_standalone_add_test(test_expand_topic_or_service_name)
 rclcpp_standalone_add_test(test_graph_announcer)

@@ -32,17 +32,17 @@ class Publisher {
 
   /// Throws std::runtime_error when DDS fails to write.
   void publish(const MessageT& msg) {
-    typename Support::DdsType sample{};
-    Support::to_dds(msg, sample);
-    const auto guard = endpoint_.guard();
-    if (!guard) {
-      return;
-    }
-    const dds_return_t ret = dds_write(endpoint_.entity(), &sample);
-    if (ret != DDS_RETCODE_OK) {
-      throw std::runtime_error("failed to publish message on '" + topic_name_ +
-                               "': " + dds_strretcode(ret));
-    }
+    detail::WithDdsSample(msg, [this](const typename Support::DdsType& sample) {
+      const auto guard = endpoint_.guard();
+      if (!guard) {
+        return;
+      }
+      const dds_return_t ret = dds_write(endpoint_.entity(), &sample);
+      if (ret != DDS_RETCODE_OK) {
+        throw std::runtime_error("failed to publish message on '" + topic_name_ +
+                                 "': " + dds_strretcode(ret));
+      }
+    });
   }
 
   const char* get_topic_name() const { return topic_name_.c_str(); }
