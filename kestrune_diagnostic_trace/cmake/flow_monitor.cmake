@@ -3,20 +3,10 @@
 find_package(nlohmann_json REQUIRED)
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 
-# diagnostic_msgs: ROS 2's package, or the headers of the standalone layer when it has them.
-set(KESTRUNE_MONITOR_DIAGNOSTICS src/flow_monitor/diagnostics_input.cpp)
+# diagnostic_msgs: ROS 2's package; the standalone layer carries the same headers.
 if(NOT KESTRUNE_STANDALONE)
   find_package(diagnostic_msgs REQUIRED)
   set(KESTRUNE_MONITOR_DIAGNOSTICS_TARGETS ${diagnostic_msgs_TARGETS})
-else()
-  get_target_property(standalone_includes rclcpp_standalone::rclcpp_standalone
-    INTERFACE_INCLUDE_DIRECTORIES)
-  find_file(KESTRUNE_DIAGNOSTIC_ARRAY_HEADER diagnostic_msgs/msg/diagnostic_array.hpp
-    PATHS ${standalone_includes} NO_DEFAULT_PATH NO_CACHE)
-  if(NOT KESTRUNE_DIAGNOSTIC_ARRAY_HEADER)
-    message(STATUS "flow_monitor: the standalone layer has no diagnostic_msgs; /diagnostics not read")
-    set(KESTRUNE_MONITOR_DIAGNOSTICS src/flow_monitor/diagnostics_input_unavailable.cpp)
-  endif()
 endif()
 
 set(page_dir ${CMAKE_CURRENT_SOURCE_DIR}/src/flow_monitor/page)
@@ -35,7 +25,7 @@ add_library(kestrune_monitor_parts STATIC
   src/flow_monitor/monitor_server.cpp
   src/flow_monitor/monitor_options.cpp
   src/flow_monitor/monitor_node.cpp
-  ${KESTRUNE_MONITOR_DIAGNOSTICS}
+  src/flow_monitor/diagnostics_input.cpp
   ${page_source})
 target_include_directories(kestrune_monitor_parts PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src/flow_monitor)
 target_link_libraries(kestrune_monitor_parts

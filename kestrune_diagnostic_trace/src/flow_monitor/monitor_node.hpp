@@ -30,7 +30,7 @@ class MonitorNode {
 };
 
 /// Subscribes `node` to /diagnostics, feeding `model`; the returned handle keeps
-/// the subscription alive. Built over diagnostic_msgs.
+/// the subscription alive.
 std::shared_ptr<void> SubscribeDiagnostics(rclcpp::Node& node, FlowModel& model);
 
 }  // namespace monitor
