@@ -123,3 +123,22 @@ foreach(suite test_flow_model test_flow_json test_monitor_server test_monitor_op
   kestrune_add_test(${suite})
   target_link_libraries(${suite} kestrune_monitor_parts nlohmann_json::nlohmann_json)
 endforeach()
+
+# The page in headless chromium (selenium) while the scenario program runs; skipped
+# (77) only where chromium is not installed. The screenshot lands in monitor_page/.
+add_executable(monitor_status_publisher test/monitor/status_publisher.cpp)
+target_link_libraries(monitor_status_publisher ${KESTRUNE_CLIENT_TARGETS}
+  ${KESTRUNE_MONITOR_DIAGNOSTICS_TARGETS})
+kestrune_warnings(monitor_status_publisher)
+add_test(NAME test_monitor_page
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/test/monitor/test_monitor_page.py
+    --monitor $<TARGET_FILE:flow_monitor>
+    --scenario $<TARGET_FILE:trace_scenario_node>
+    --status-publisher $<TARGET_FILE:monitor_status_publisher>
+    --flow-config ${CMAKE_CURRENT_SOURCE_DIR}/config/test_flow.yaml
+    --out ${CMAKE_CURRENT_BINARY_DIR}/monitor_page)
+set_tests_properties(test_monitor_page PROPERTIES
+  TIMEOUT 180
+  SKIP_RETURN_CODE 77
+  ENVIRONMENT "CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI};ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID};\
+ROS_LOCALHOST_ONLY=1")
