@@ -73,6 +73,7 @@ def main():
     parser.add_argument("--machine", required=True)
     parser.add_argument("--load", required=True, help="load averages before and after the runs")
     parser.add_argument("--commit", required=True)
+    parser.add_argument("--monitor", help="JSON of kestrune_monitor_benchmarks (optional)")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
 
@@ -193,9 +194,50 @@ def main():
     )
     page.table(["subject", "instructions", "ratio", "target", ""], rows)
 
+    if args.monitor:
+        monitor_section(page, args.monitor)
+
     with open(args.out, "w", encoding="utf-8") as stream:
         stream.write("\n".join(page.lines).rstrip() + "\n")
     return 0
+
+
+def monitor_section(page, path):
+    """flow_monitor: ingest rate against the 5,000 events a second it must take, and
+    the time from a level change to the page under that load (target: under 1 s)."""
+    with open(path, encoding="utf-8") as stream:
+        report = json.load(stream)
+    runs = {}
+    for entry in report["benchmarks"]:
+        if entry.get("run_type") == "aggregate" and entry.get("aggregate_name") != "median":
+            continue
+        runs[entry.get("run_name", entry["name"])] = entry
+    page.add(
+        "## flow_monitor",
+        "",
+        "`MonitorIngest/N`: `FlowModel::AddEvent` over 50 configured flows of 8 points, while N",
+        "page streams take the changes 10 times a second under the same lock (wall-clock time).",
+        "`MonitorLevelToPage`: a feeder delivers 5,000 events a second over the 50 flows; each",
+        "iteration changes one flow's level and times its arrival in a real server's event",
+        "stream, read from a socket (50 changes; 'worst' is the median over the repetitions of",
+        "each repetition's slowest). Program: `kestrune_monitor_benchmarks`.",
+        "",
+    )
+    rows = []
+    for readers in (0, 2):
+        entry = runs.get(f"MonitorIngest/{readers}/real_time")
+        if entry:
+            rate = entry["items_per_second"]
+            rows.append([f"MonitorIngest/{readers}", f"{rate / 1e3:,.0f} k events/s",
+                         f"{rate / 5000:,.0f} × 5,000/s", "≥ 1",
+                         "met" if rate >= 5000 else "**not met**"])
+    entry = runs.get("MonitorLevelToPage/iterations:50/manual_time")
+    if entry:
+        mean_ms = entry["real_time"] * NS_PER_UNIT[entry["time_unit"]] / 1e6
+        rows.append(["MonitorLevelToPage", f"{mean_ms:.0f} ms mean, {entry['worst_ms']:.0f} ms worst",
+                     f"fed {entry['fed_per_s']:,.0f} events/s, {entry['backlog_events']:.0f} behind",
+                     "< 1000 ms", "met" if entry["worst_ms"] < 1000 else "**not met**"])
+    page.table(["benchmark", "figure", "load", "target", ""], rows)
 
 
 if __name__ == "__main__":
