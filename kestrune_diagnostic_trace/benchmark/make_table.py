@@ -13,6 +13,19 @@ import sys
 NS_PER_UNIT = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
 
+def median_entries(path):
+    """The median entry of each benchmark run name (the entry itself without
+    repetitions), and the run's context."""
+    with open(path, encoding="utf-8") as stream:
+        report = json.load(stream)
+    entries = {}
+    for entry in report["benchmarks"]:
+        if entry.get("run_type") == "aggregate" and entry.get("aggregate_name") != "median":
+            continue
+        entries[entry.get("run_name", entry["name"])] = entry
+    return entries, report["context"]
+
+
 def medians(path):
     """Median time in ns per call for each benchmark run name, and the run's context.
 
@@ -20,16 +33,12 @@ def medians(path):
     of their cost); the others report the CPU time of the calling thread, which a
     busy machine does not inflate by preempting the process.
     """
-    with open(path, encoding="utf-8") as stream:
-        report = json.load(stream)
+    entries, context = median_entries(path)
     result = {}
-    for entry in report["benchmarks"]:
-        if entry.get("run_type") == "aggregate" and entry.get("aggregate_name") != "median":
-            continue
-        name = entry.get("run_name", entry["name"])
+    for name, entry in entries.items():
         field = "real_time" if "/real_time" in name else "cpu_time"
         result[name] = entry[field] * NS_PER_UNIT[entry["time_unit"]]
-    return result, report["context"]
+    return result, context
 
 
 def fmt_ns(value):
@@ -205,13 +214,7 @@ def main():
 def monitor_section(page, path):
     """flow_monitor: ingest rate against the 5,000 events a second it must take, and
     the time from a level change to the page under that load (target: under 1 s)."""
-    with open(path, encoding="utf-8") as stream:
-        report = json.load(stream)
-    runs = {}
-    for entry in report["benchmarks"]:
-        if entry.get("run_type") == "aggregate" and entry.get("aggregate_name") != "median":
-            continue
-        runs[entry.get("run_name", entry["name"])] = entry
+    runs, _ = median_entries(path)
     page.add(
         "## flow_monitor",
         "",
