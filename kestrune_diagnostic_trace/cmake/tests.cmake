@@ -142,3 +142,7 @@ set_tests_properties(test_monitor_page PROPERTIES
   SKIP_RETURN_CODE 77
   ENVIRONMENT "CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI};ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID};\
 ROS_LOCALHOST_ONLY=1")
+# The program itself as a child process: start, serve, SIGINT; refused starts.
+kestrune_add_test(test_flow_monitor)
+add_dependencies(test_flow_monitor flow_monitor)
+target_compile_definitions(test_flow_monitor PRIVATE KESTRUNE_FLOW_MONITOR="$<TARGET_FILE:flow_monitor>")
