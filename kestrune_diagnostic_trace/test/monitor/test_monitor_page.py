@@ -164,13 +164,15 @@ def main():
     hostile = not args.no_hostile
     processes = []
     driver = None
+    scenario_log = None
     with tempfile.TemporaryDirectory() as directory:
         try:
             monitor, url = start_monitor(args.monitor,
                                          write_config(args.flow_config, directory, hostile))
             processes.append(monitor)
-            processes.append(subprocess.Popen([args.scenario], stdout=subprocess.DEVNULL,
-                                              stderr=subprocess.DEVNULL))
+            scenario_log = open(os.path.join(directory, 'scenario.log'), 'w+', encoding='utf-8')
+            processes.append(subprocess.Popen([args.scenario], stdout=scenario_log,
+                                              stderr=subprocess.STDOUT))
             processes.append(subprocess.Popen([args.status_publisher, 'grab_place_task', 'toilet'],
                                               stdout=subprocess.DEVNULL))
             driver = make_driver(browser)
@@ -188,11 +190,19 @@ def main():
             for target in targets:
                 driver.save_screenshot(target)
                 print('screenshot: ' + target)
+        except AssertionError:
+            # A scenario program that could not start explains most failures here.
+            if processes[1:] and processes[1].poll() is not None:
+                scenario_log.seek(0)
+                print('trace_scenario_node exited early:\n' + scenario_log.read()[-2000:])
+            raise
         finally:
             if driver:
                 driver.quit()
             for process in reversed(processes):
                 stop(process)
+            if scenario_log:
+                scenario_log.close()
     print('page checks passed')
     return 0
 
