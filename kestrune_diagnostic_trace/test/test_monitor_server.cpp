@@ -197,6 +197,15 @@ TEST_F(MonitorServerTest, stop_ends_open_streams_promptly) {
   EXPECT_EQ(server_.clients(), 0U);
 }
 
+TEST(MonitorServer, stops_at_once_however_soon_after_starting) {
+  FlowModel model(MonitorConfig());
+  ServerOptions options;
+  options.port = 0;
+  for (int i = 0; i < 50; ++i) {
+    MonitorServer server(model, options);
+  }
+}
+
 TEST(MonitorServer, refuses_to_start_where_it_cannot_listen) {
   FlowModel model(MonitorConfig());
   ServerOptions options;

@@ -67,7 +67,19 @@ MonitorServer::MonitorServer(FlowModel& model, ServerOptions options)
                              std::to_string(options_.port) +
                              " (address not local, port in use or not allowed)");
   }
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  thread_ = std::thread([this] {
+    server_->listen_after_bind();
+    listen_returned_ = true;
+  });
+  // httplib's stop() does nothing before its loop runs, so a Stop() coming
+  // first would leave the loop running and the join waiting forever.
+  while (!server_->is_running() && !listen_returned_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (listen_returned_) {
+    thread_.join();
+    throw std::runtime_error("cannot serve on " + options_.bind + ":" + std::to_string(port_));
+  }
 }
 
 MonitorServer::~MonitorServer() {

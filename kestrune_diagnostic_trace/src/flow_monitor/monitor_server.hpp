@@ -63,6 +63,7 @@ class MonitorServer {
   std::unique_ptr<httplib::Server> server_;
   int port_{0};
   std::thread thread_;
+  std::atomic<bool> listen_returned_{false};
   std::atomic<size_t> clients_{0};
   std::atomic<bool> stopping_{false};
   std::mutex stop_mutex_;

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <kestrune_diagnostic_trace/flow_config.hpp>
 
 #include "flow_model.hpp"
