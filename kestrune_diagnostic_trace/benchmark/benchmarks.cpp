@@ -78,6 +78,14 @@ void RegisterAll(EngineSetup& setup, BaselineRecorder& baseline,
   benchmark::RegisterBenchmark("Trace/no_event", [&engine](benchmark::State& state) {
     TraceRuns(state, engine, EngineSetup::kPlainFlow);
   });
+  // The same with flow health published on /diagnostics every 100 ms: its
+  // thread copies the flows under the engine mutex at every tick.
+  benchmark::RegisterBenchmark("Trace/no_event/diagnostics_on",
+                               [&engine, &setup](benchmark::State& state) {
+                                 setup.SetDiagnostics(true);
+                                 TraceRuns(state, engine, EngineSetup::kPlainFlow);
+                                 setup.SetDiagnostics(false);
+                               });
   benchmark::RegisterBenchmark("Trace/callback_event", [&engine](benchmark::State& state) {
     TraceRuns(state, engine, EngineSetup::kCallbackFlow);
   });

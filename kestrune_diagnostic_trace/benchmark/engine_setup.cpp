@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -53,7 +54,7 @@ class ConfigFile {
 }  // namespace
 
 EngineSetup::EngineSetup(std::shared_ptr<rclcpp::Node> node)
-    : engine_(trace::FlowTrace::GetInstance()) {
+    : engine_(trace::FlowTrace::GetInstance()), node_(std::move(node)) {
   std::string yaml = "workflows:\n";
   yaml += FlowYaml(kPlainFlow, "", false);
   yaml += FlowYaml(kCallbackFlow, "", true);
@@ -64,15 +65,27 @@ EngineSetup::EngineSetup(std::shared_ptr<rclcpp::Node> node)
     yaml += FlowYaml(ThreadFlow(i), "", false);
     flow_ids_.push_back(ThreadFlow(i));
   }
-  const ConfigFile config(yaml);
+  yaml_ = yaml;
+  load(yaml_);
+}
 
+void EngineSetup::load(const std::string& yaml) {
+  const ConfigFile config(yaml);
   trace::PublishCallback ignore = [](const std::string&, const trace::DiagnosticEvent&) {
     return true;
   };
   engine_->Init(config.path(), ignore);
-  if (node) {
+  if (node_) {
     // The callback stays; the second load gives the flow with a topic its publisher.
-    engine_->Init(config.path(), std::move(node));
+    engine_->Init(config.path(), node_);
+  }
+}
+
+void EngineSetup::SetDiagnostics(bool enabled) {
+  load(enabled ? "diagnostics: {enabled: true, period_ms: 100}\n" + yaml_ : yaml_);
+  if (with_check_flows_) {
+    flow_ids_.resize(flow_ids_.size() - std::size(kCheckFlowSizes));
+    AddCheckFlows();
   }
 }
 
@@ -96,6 +109,7 @@ std::string EngineSetup::CheckFlowId(size_t points) {
 }
 
 void EngineSetup::AddCheckFlows() {
+  with_check_flows_ = true;
   for (const size_t points : kCheckFlowSizes) {
     addCheckFlow(points);
   }

@@ -38,6 +38,11 @@ class EngineSetup {
   /// "bench_check_<points>".
   static std::string CheckFlowId(size_t points);
 
+  /// Loads the flows again with flow health on /diagnostics switched on
+  /// (published every 100 ms, the shortest period) or off; the check flows
+  /// are registered again when they were there.
+  void SetDiagnostics(bool enabled);
+
   /// Registers, for each of kCheckFlowSizes, an ordered flow of that many distinct
   /// points and records one passing run of it.
   void AddCheckFlows();
@@ -50,7 +55,12 @@ class EngineSetup {
  private:
   void addCheckFlow(size_t points);
 
+  void load(const std::string& yaml);
+
   trace::FlowTrace* engine_;
+  std::shared_ptr<rclcpp::Node> node_;
+  std::string yaml_;
+  bool with_check_flows_{false};
   std::vector<std::string> flow_ids_;
 };
 

@@ -121,6 +121,9 @@ def main():
         "  ordered flow of 8 points, `ResetFlow` after each run: sending no event; sending one",
         "  event per point to a publish callback that does nothing; sending one event per point",
         "  through the publisher of the node given to `Init`.",
+        "- `Trace/no_event/diagnostics_on`: `Trace/no_event` while the engine publishes flow",
+        "  health on /diagnostics every 100 ms (the shortest period), against `Trace/no_event`",
+        "  with diagnostics off.",
         "- `DirectPublish`: `publish` of the same message on that same publisher. Next to it,",
         "  an event adds a clock reading, the event's two texts and the judging of the point;",
         "  how much that weighs depends on the transport behind the publisher (named above).",
@@ -148,6 +151,10 @@ def main():
         rows = [["Baseline", fmt_ns(base), "1.00", "", ""]]
         rows.append(row_ratio("Trace/no_event", run["Trace/no_event"], base, "Baseline",
                               1.5 if run is quiet else None))
+        if run is quiet:
+            rows.append(row_ratio("Trace/no_event/diagnostics_on",
+                                  run["Trace/no_event/diagnostics_on"], run["Trace/no_event"],
+                                  "Trace/no_event", 1.05))
         rows.append(row_ratio("Trace/callback_event", run["Trace/callback_event"], base, "Baseline"))
         rows.append(row_ratio("DirectPublish", run["DirectPublish"], base, "Baseline"))
         direct = run["DirectPublish"] + base

@@ -60,6 +60,17 @@ kestrune_add_test(test_flow_config)
 # The flow lines are debug lines; the facade reads its level once, at the first line.
 kestrune_add_test(test_trace_config ENV SPDLOG_LEVEL=debug)
 kestrune_add_test(test_flow_trace)
+# Flow health on /diagnostics, read back in the same process.
+kestrune_add_test(test_flow_health)
+target_include_directories(test_flow_health PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+# The same from another process: health_probe reports, the test subscribes.
+add_executable(health_probe test/health_probe.cpp)
+target_link_libraries(health_probe ${PROJECT_NAME})
+kestrune_warnings(health_probe)
+kestrune_add_test(test_health_reporter)
+add_dependencies(test_health_reporter health_probe)
+target_compile_definitions(test_health_reporter PRIVATE
+  KESTRUNE_HEALTH_PROBE="$<TARGET_FILE:health_probe>")
 kestrune_add_test(test_diagnostic_publication SKIP_LINKING_MAIN_LIBRARIES)
 kestrune_add_test(test_engine_lock)
 kestrune_add_test(test_heartbeat SKIP_LINKING_MAIN_LIBRARIES)

@@ -200,6 +200,42 @@ workflows:
   EXPECT_TRUE(stopped);
 }
 
+TEST(Faults, a_stall_whose_event_cannot_be_published_is_reported_once_and_watching_goes_on) {
+  std::atomic<int> attempts{0};
+  PublishCallback throwing = [&attempts](const std::string&, const DiagnosticEvent& event) -> bool {
+    if (event.msg.rfind("Status Failed, flow stalled: ", 0) == 0) {
+      ++attempts;
+    }
+    throw std::runtime_error("publish failed");
+  };
+  CallbackRestorer restorer;
+  TempFile stalling(R"(
+workflows:
+  - flow_id: move
+    stall_ms: 50
+    flow_points: [{point_id: a}, {point_id: b}, {point_id: c}]
+)");
+  CapturedLog log;
+  Engine()->Init(stalling.path(), throwing);
+  // Two stalls in a row: each is attempted once, whatever the callback does.
+  for (int stall = 1; stall <= 2; ++stall) {
+    Engine()->Trace("move", stall == 1 ? "a" : "b", true);
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (attempts < stall && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(attempts.load(), stall);
+  }
+  // Several ticks later, still two.
+  const auto settle = Clock::now() + std::chrono::milliseconds(400);
+  while (Clock::now() < settle) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(attempts.load(), 2);
+  EXPECT_TRUE(kestrune_test::HasLine(
+      log.Lines(), "[ERROR] Stall event of flow 'move' not published: publish failed"));
+}
+
 // --- Topic names ROS 2 refuses --------------------------------------------------------
 
 TEST(Faults, a_topic_name_ros_rejects_reaches_the_caller_of_init_and_the_engine_stays_usable) {

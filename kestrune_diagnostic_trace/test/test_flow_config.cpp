@@ -365,6 +365,67 @@ INSTANTIATE_TEST_SUITE_P(
                      "nesting too deep"}),
     [](const ::testing::TestParamInfo<DroppedEntry>& info) { return info.param.name; });
 
+TEST(FlowConfig, diagnostics_are_off_by_default_and_read_with_stall_ms) {
+  const ParsedFlowConfig plain = ParseFlowConfig("workflows:\n- {flow_id: f}\n");
+  EXPECT_FALSE(plain.diagnostics.enabled);
+  EXPECT_EQ(plain.diagnostics.period_ms, 1000u);
+  EXPECT_EQ(plain.diagnostics.hardware_id, "");
+  EXPECT_EQ(plain.flows.at(0)->stall_ms, 0u);
+
+  const ParsedFlowConfig set = ParseFlowConfig(
+      "diagnostics: {enabled: yes, period_ms: 100, hardware_id: arm-2}\n"
+      "workflows:\n- {flow_id: f, stall_ms: 5000}\n");
+  EXPECT_TRUE(set.findings.empty()) << Describe(set.findings);
+  EXPECT_TRUE(set.diagnostics.enabled);
+  EXPECT_EQ(set.diagnostics.period_ms, 100u);
+  EXPECT_EQ(set.diagnostics.hardware_id, "arm-2");
+  EXPECT_EQ(set.flows.at(0)->stall_ms, 5000u);
+}
+
+// A refused diagnostics key keeps its default and costs no flow.
+TEST(FlowConfig, refused_diagnostics_keys_keep_their_defaults_with_an_error_naming_them) {
+  struct Case {
+    const char* section;
+    const char* key;
+    int column;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"period_ms: 99", "period_ms", 26,
+       "period_ms 99 is outside 100 to 4000; the default 1000 is used"},
+      {"period_ms: 4001", "period_ms", 26,
+       "period_ms 4001 is outside 100 to 4000; the default 1000 is used"},
+      {"period_ms: -5", "period_ms", 26,
+       "period_ms should be an unsigned 32-bit integer, found '-5'; the default 1000 is used"},
+      {"enabled: maybe", "enabled", 24,
+       "enabled should be a boolean (true/false, yes/no, on/off), found 'maybe'; diagnostics stay "
+       "off"},
+      {"hardware_id: ''", "hardware_id", 28,
+       "hardware_id should not be empty; the node's name is used"},
+      {"hardware_id: [a]", "hardware_id", 28,
+       "hardware_id should be a string, found a sequence; the node's name is used"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.section);
+    const ParsedFlowConfig parsed = ParseFlowConfig(std::string("workflows: [{flow_id: f}]\n") +
+                                                    "diagnostics: {" + c.section + "}\n");
+    ASSERT_EQ(parsed.findings.size(), 1u) << Describe(parsed.findings);
+    EXPECT_EQ(parsed.findings[0].severity, FindingSeverity::kError);
+    EXPECT_EQ(parsed.findings[0].key, c.key);
+    EXPECT_EQ(parsed.findings[0].line, 2);
+    EXPECT_EQ(parsed.findings[0].column, c.column);
+    EXPECT_EQ(parsed.findings[0].message, c.message);
+    EXPECT_EQ(parsed.diagnostics.period_ms, 1000u);
+    EXPECT_EQ(parsed.diagnostics.hardware_id, "");
+    EXPECT_EQ(FlowIds(parsed), std::vector<std::string>{"f"});
+  }
+  const ParsedFlowConfig list = ParseFlowConfig("workflows: [{flow_id: f}]\ndiagnostics: [1]\n");
+  ASSERT_EQ(list.findings.size(), 1u) << Describe(list.findings);
+  EXPECT_EQ(list.findings[0].message,
+            "diagnostics should be a mapping, found a sequence; diagnostics stay off");
+  EXPECT_FALSE(list.diagnostics.enabled);
+}
+
 TEST(FlowConfig, parsing_writes_no_log_line) {
   kestrune_test::CapturedLog log;
   ParseFlowConfig("workflows:\n- {flow_id: f, check_order: maybe}\n- {flow_id: g}\n");

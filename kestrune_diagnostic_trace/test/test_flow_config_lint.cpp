@@ -205,7 +205,13 @@ const std::vector<Case>& Cases() {
        "workflows:\n  - flow_id: a\n    duration_ms: 100\n    flow_points: [{point_id: p}]\n",
        {{W, 3, 5, "duration_ms"}},
        0},
+      {"stall_on_heartbeat_and_slips_in_diagnostics",
+       "diagnostics: {enabled: true, hardwre_id: arm, period_ms: 50}\n"
+       "workflows:\n  - flow_id: heartbeat\n    duration_ms: 100\n    stall_ms: 10\n",
+       {{W, 1, 30, "hardwre_id"}, {E, 1, 58, "period_ms"}, {W, 5, 5, "stall_ms"}},
+       1},
       {"clean",
+       "diagnostics: {enabled: true, period_ms: 500, hardware_id: arm-2}\n"
        "workflows:\n  - flow_id: heartbeat\n    duration_ms: 100\n"
        "  - flow_id: a\n    diag_topic: relative/name\n    flow_points:\n"
        "      - {point_id: p, event_id: 1, on_success: true}\n"
@@ -343,10 +349,12 @@ bool HasFinding(const std::vector<ConfigFinding>& findings, FindingSeverity seve
 TEST(LintSchema, the_schema_and_the_parser_know_the_same_keys) {
   const YAML::Node schema =
       YAML::LoadFile(KESTRUNE_TEST_SOURCE_DIR "/schema/flow_config.schema.json");
-  EXPECT_EQ(KeysOf(schema["properties"]), std::vector<std::string>{"workflows"});
+  EXPECT_EQ(KeysOf(schema["properties"]), (std::vector<std::string>{"workflows", "diagnostics"}));
+  const auto diagnostics_keys = KeysOf(schema["properties"]["diagnostics"]["properties"]);
   const auto flow_keys = KeysOf(schema["definitions"]["flow"]["properties"]);
   const auto point_keys = KeysOf(schema["definitions"]["point"]["properties"]);
-  EXPECT_EQ(flow_keys.size(), 10u);
+  EXPECT_EQ(diagnostics_keys.size(), 3u);
+  EXPECT_EQ(flow_keys.size(), 11u);
   EXPECT_EQ(point_keys.size(), 14u);
 
   // The parser reads every key of the schema: a mapping where a value belongs is
@@ -359,6 +367,9 @@ TEST(LintSchema, the_schema_and_the_parser_know_the_same_keys) {
       EXPECT_EQ(finding.message.find("unknown key"), std::string::npos) << finding.message;
     }
   };
+  for (const auto& key : diagnostics_keys) {
+    expect_read(key, "workflows: [{flow_id: a}]\ndiagnostics: {" + key + ": {x: 1}}\n");
+  }
   for (const auto& key : flow_keys) {
     if (key == "flow_points") {
       continue;  // a flow without a point list is valid; read through the points below

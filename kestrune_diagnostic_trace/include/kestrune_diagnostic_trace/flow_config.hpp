@@ -27,6 +27,19 @@ struct ConfigFinding {
   std::string message;
 };
 
+/// The `diagnostics` section: flow health on /diagnostics, off unless enabled.
+struct DiagnosticsConfig {
+  static constexpr uint32_t kDefaultPeriodMs = 1000;
+  static constexpr uint32_t kMinPeriodMs = 100;
+  static constexpr uint32_t kMaxPeriodMs = 4000;
+
+  bool enabled{false};
+  /// How often the full array is published; level changes go out sooner.
+  uint32_t period_ms{kDefaultPeriodMs};
+  /// The statuses' hardware_id; empty means the node's name.
+  std::string hardware_id;
+};
+
 /// What a flow configuration text holds, as `FlowTrace::Init` loads it.
 struct ParsedFlowConfig {
   /// Every flow that parsed, in file order; when two share a flow_id the later
@@ -35,6 +48,8 @@ struct ParsedFlowConfig {
   std::vector<std::shared_ptr<TraceFlowCfg>> flows;
   /// The `duration_ms` of the last heartbeat flow; 0 without one.
   uint32_t heartbeat_period_ms{0};
+  /// Defaults for every key absent or refused.
+  DiagnosticsConfig diagnostics;
   /// One error for every entry dropped or file refused, in file order.
   std::vector<ConfigFinding> findings;
 };

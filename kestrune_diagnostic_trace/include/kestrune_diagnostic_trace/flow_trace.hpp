@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -13,6 +14,7 @@
 
 #include <rclcpp/node.hpp>
 
+#include "kestrune_diagnostic_trace/detail/run_facts.hpp"
 #include "kestrune_diagnostic_trace/diagnostic_event.hpp"
 #include "kestrune_diagnostic_trace/flow_check_result.hpp"
 #include "kestrune_diagnostic_trace/flow_trace_api.hpp"
@@ -24,7 +26,10 @@ namespace kestrune {
 namespace trace {
 
 namespace detail {
-class Heartbeat;
+class HealthReporter;
+class PeriodicThread;
+struct ArrivalMark;
+struct FlowSnapshot;
 }  // namespace detail
 
 /// Receives the result of every check of the flow it is registered for; runs on
@@ -53,10 +58,11 @@ class FlowTrace {
   FlowTrace& operator=(FlowTrace&&) = delete;
 
   /// Replaces every flow with those of the YAML file at `config_path`; with a
-  /// node, each distinct `diag_topic` gets a publisher on it. Handlers, the
-  /// publish callback and a running heartbeat are kept. YAML errors are logged;
-  /// errors from ROS 2 (an invalid topic name) reach the caller, after the
-  /// flows before the refused one are loaded.
+  /// node, each distinct `diag_topic` gets a publisher on it, and with the
+  /// file's `diagnostics` enabled the flows' health is published on
+  /// /diagnostics. Handlers, the publish callback and a running heartbeat are kept. YAML errors are
+  /// logged; errors from ROS 2 (an invalid topic name) reach the caller, after the flows before the
+  /// refused one are loaded.
   ///
   /// The file is read and parsed (ParseFlowConfig) and the publishers are
   /// created before the engine mutex is taken; the new flows then replace the
@@ -117,11 +123,24 @@ class FlowTrace {
     /// The flow's configuration, shared with whoever registered it; its
     /// check_index and its points' exec_cnt are the running check's state.
     std::shared_ptr<TraceFlowCfg> cfg;
+    /// What the checks found, for the flow's health report.
+    detail::RunFacts facts;
   };
 
   FlowTrace();
-  /// Stops the heartbeat before the tables it traces into are destroyed.
+  /// Stops the health reporter and the heartbeat before the tables they read
+  /// and trace into are destroyed.
   ~FlowTrace();
+
+  /// One beat of the heartbeat thread.
+  void beat();
+  /// Every flow as the health reporter needs it; takes the engine mutex.
+  std::vector<detail::FlowSnapshot> snapshotFlows();
+  static detail::FlowSnapshot snapshotOf(const std::string& flow_id, const FlowState& flow);
+  /// Sends the flow's stall event unless a point came since it stood at
+  /// `mark`, and returns the flow as it is then; takes the engine mutex.
+  std::optional<detail::FlowSnapshot> reportStall(const std::string& flow_id,
+                                                  detail::ArrivalMark mark);
 
   /// Both Inits: parses, creates the publishers, then swaps the new flows in
   /// under the engine mutex at once. `publish_callback` replaces the current one when given.
@@ -141,8 +160,9 @@ class FlowTrace {
 
   const FlowQueue empty_queue_;
   std::mutex mutex_;
-  /// Stopped first by the destructor: its thread traces into the tables above.
-  std::unique_ptr<detail::Heartbeat> heartbeat_;
+  /// Stopped first by the destructor: their threads read and trace into the tables above.
+  std::unique_ptr<detail::PeriodicThread> heartbeat_;
+  std::unique_ptr<detail::HealthReporter> health_;
 };
 
 }  // namespace trace

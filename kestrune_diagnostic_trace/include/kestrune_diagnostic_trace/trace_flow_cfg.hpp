@@ -22,6 +22,8 @@ struct TraceFlowCfg {
   /// Index in `flow_points` of the point the running check expects next.
   uint32_t check_index{0};
   uint32_t event_id{0};
+  /// A started run without a new point for this long is stalled; 0 turns it off.
+  uint32_t stall_ms{0};
   std::string flow_id;
   std::string flow_name;
   std::string diag_topic;

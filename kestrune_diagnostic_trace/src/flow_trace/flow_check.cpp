@@ -11,6 +11,7 @@
 #include <rclcpp/clock.hpp>
 
 #include "engine_lock.hpp"
+#include "flow_health.hpp"
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
 #include "publication.hpp"
@@ -44,6 +45,9 @@ class FlowCheck {
       pass();
     }
   }
+
+  /// How many configured points the comparison found recorded, up to where it stopped.
+  size_t reached() const { return reached_; }
 
  private:
   enum class Mismatch { kMissing, kDuplicated, kInvalid, kOrderError };
@@ -95,6 +99,11 @@ class FlowCheck {
       const std::shared_ptr<TracePointCfg> expected = points[k];
 
       if (recorded->point_id == expected->point_id) {
+        // Counted once, however often a repeated point comes.
+        if (counted_ <= k) {
+          ++reached_;
+          counted_ = k + 1;
+        }
         if (!recorded->success) {
           if (expected->is_critical) {
             pointFailed(recorded, expected);
@@ -267,6 +276,9 @@ class FlowCheck {
                "Status Failed, point " + expected->point_id + " failed in flow " + flow_.flow_id);
           return false;
         }
+        if (taken == 0) {
+          ++reached_;
+        }
         entry->second.pop_back();
         if (entry->second.empty()) {
           remaining.erase(entry);
@@ -342,7 +354,33 @@ class FlowCheck {
   DiagnosticEvent& event_;
   std::function<void()> call_handler_;
   std::function<void()> publish_;
+  size_t reached_{0};
+  /// One past the index of the configured point counted last.
+  size_t counted_{0};
 };
+
+/// Keeps the verdict in the flow's facts for its health report.
+void noteVerdict(detail::RunFacts& facts, const FlowCheckResult& result, const FlowQueue& queue,
+                 size_t reached) {
+  facts.last_verdict = result.status;
+  ++facts.runs_checked;
+  if (result.status == FlowCheckStatus::SUCCESS) {
+    facts.error_latched = false;
+  } else {
+    ++facts.runs_failed;
+    facts.failure_point = result.failure_point   ? result.failure_point->point_id
+                          : result.desired_point ? result.desired_point->point_id
+                                                 : std::string();
+    facts.failure_reason = detail::VerdictReason(result.status);
+  }
+  facts.last_run_points_reached = reached;
+  facts.last_run_duration_ms = 0;
+  if (!queue.empty()) {
+    const int64_t start = queue.front()->timestamp_ms;
+    const int64_t end = queue.back()->timestamp_ms;
+    facts.last_run_duration_ms = start < end ? static_cast<uint64_t>(end - start) : 0;
+  }
+}
 
 }  // namespace
 
@@ -370,6 +408,7 @@ std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id
   if (queue.empty() || flow->flow_points.empty()) {
     KLOG_WARN("Flow with ID '{}' is empty", flow_id);
     result->status = FlowCheckStatus::INVALID_FLOW;
+    noteVerdict(found->second.facts, *result, queue, 0);
     return result;
   }
 
@@ -380,7 +419,9 @@ std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id
     }
   };
   auto publish = [this, &flow, &event] { detail::PublishEvent(*flow, publish_callback_, event); };
-  FlowCheck(flow_id, *flow, queue, *result, event, call_handler, publish).Run();
+  FlowCheck check(flow_id, *flow, queue, *result, event, call_handler, publish);
+  check.Run();
+  noteVerdict(found->second.facts, *result, queue, check.reached());
   return result;
 }
 

@@ -90,6 +90,7 @@ class FlowConfigReader {
           result_.flows.push_back(std::move(flow));
         }
       }
+      readDiagnostics(root["diagnostics"]);
     } catch (const YAML::Exception& e) {
       fileRefused(e);
       return std::move(result_);
@@ -245,6 +246,7 @@ class FlowConfigReader {
       flow->check_order = true;
       readIfPresent(node, "check_order", flow->check_order);
       readEventId(node, flow->event_id);
+      readIfPresent(node, "stall_ms", flow->stall_ms);
       if (flow->flow_id == kHeartbeatFlowId) {
         uint32_t duration_ms = 0;
         readIfPresent(node, "duration_ms", duration_ms);
@@ -275,6 +277,65 @@ class FlowConfigReader {
           flow->flow_id, flow->flow_name, flow->check_order, flow->flow_points.size());
     }
     return flow;
+  }
+
+  /// The diagnostics section. A key that is refused keeps its default, with an
+  /// error; the flows load either way.
+  void readDiagnostics(const YAML::Node& section) {
+    if (!section || section.IsNull()) {
+      return;
+    }
+    if (!section.IsMap()) {
+      refuseDiagnostics(section.Mark(), "diagnostics",
+                        "diagnostics should be a mapping, found " + DescribeValue(section) +
+                            "; diagnostics stay off");
+      return;
+    }
+    DiagnosticsConfig& config = result_.diagnostics;
+    readDiagnosticsKey(section, "enabled", config.enabled, "diagnostics stay off");
+    uint32_t period_ms = config.period_ms;
+    if (readDiagnosticsKey(section, "period_ms", period_ms, "the default 1000 is used") &&
+        section["period_ms"]) {
+      if (period_ms < DiagnosticsConfig::kMinPeriodMs ||
+          period_ms > DiagnosticsConfig::kMaxPeriodMs) {
+        refuseDiagnostics(section["period_ms"].Mark(), "period_ms",
+                          fmt::format("period_ms {} is outside 100 to 4000; the default {} is used",
+                                      period_ms, DiagnosticsConfig::kDefaultPeriodMs));
+      } else {
+        config.period_ms = period_ms;
+      }
+    }
+    std::string hardware_id;
+    if (readDiagnosticsKey(section, "hardware_id", hardware_id, "the node's name is used") &&
+        section["hardware_id"] && hardware_id.empty()) {
+      refuseDiagnostics(section["hardware_id"].Mark(), "hardware_id",
+                        "hardware_id should not be empty; the node's name is used");
+    }
+    config.hardware_id = hardware_id;
+  }
+
+  /// Reads one key of the diagnostics section; false, with the error, when it
+  /// does not convert.
+  template <typename T>
+  bool readDiagnosticsKey(const YAML::Node& section, const char* key, T& field,
+                          const char* fallback) {
+    try {
+      readIfPresent(section, key, field);
+      return true;
+    } catch (const YAML::Exception&) {
+      conversion_key_ = nullptr;
+      refuseDiagnostics(conversion_mark_, key,
+                        std::string(key) + " should be " + conversion_expected_ + ", found " +
+                            DescribeValue(conversion_value_) + "; " + fallback);
+      return false;
+    }
+  }
+
+  void refuseDiagnostics(const YAML::Mark& mark, const char* key, const std::string& message) {
+    if (log_) {
+      KLOG_ERROR("Invalid diagnostics configuration: {}", message);
+    }
+    addError(mark, key, message);
   }
 
   /// The heartbeat flow always starts with its own point; repeat_max below

@@ -28,9 +28,11 @@ namespace {
 
 using Keys = std::vector<std::string>;
 
-const Keys kTopKeys{"workflows"};
-const Keys kFlowKeys{"flow_id",  "flow_name",  "diag_topic", "description", "check_order",
-                     "event_id", "failure_id", "faliure_id", "duration_ms", "flow_points"};
+const Keys kTopKeys{"workflows", "diagnostics"};
+const Keys kDiagnosticsKeys{"enabled", "period_ms", "hardware_id"};
+const Keys kFlowKeys{"flow_id",     "flow_name", "diag_topic", "description",
+                     "check_order", "event_id",  "failure_id", "faliure_id",
+                     "duration_ms", "stall_ms",  "flow_points"};
 const Keys kPointKeys{"point_id",   "point_desc", "description", "optional",   "event_id",
                       "failure_id", "faliure_id", "on_success",  "on_failure", "on_timeout",
                       "repeat_cnt", "repeat_max", "timeout_ms",  "freq_min"};
@@ -188,6 +190,10 @@ class Linter {
     }
     const Fields top(root);
     CheckKeys(top, kTopKeys, "at the top level");
+    if (const YAML::Node* diagnostics = top.Find("diagnostics");
+        diagnostics != nullptr && diagnostics->IsMap()) {
+      CheckKeys(Fields(*diagnostics), kDiagnosticsKeys, "in diagnostics");
+    }
     const YAML::Node* workflows = top.Find("workflows");
     if (workflows == nullptr || !workflows->IsSequence()) {
       return;
@@ -274,6 +280,9 @@ class Linter {
     if (event_key != nullptr && !flow.Value<uint32_t>(event_key)) {
       return false;
     }
+    if (flow.Find("stall_ms") != nullptr && !flow.Value<uint32_t>("stall_ms")) {
+      return false;
+    }
     const bool heartbeat = flow.Value<std::string>("flow_id") == kHeartbeatFlowId;
     return !(heartbeat && flow.Find("duration_ms") != nullptr &&
              !flow.Value<uint32_t>("duration_ms"));
@@ -308,6 +317,10 @@ class Linter {
       Add(FindingSeverity::kWarning, flow.KeyMark("duration_ms"), "duration_ms",
           fmt::format("key 'duration_ms' is read only for the heartbeat flow; flow '{}' ignores it",
                       flow_id));
+    }
+    if (flow.Find("stall_ms") != nullptr && heartbeat) {
+      Add(FindingSeverity::kWarning, flow.KeyMark("stall_ms"), "stall_ms",
+          "key 'stall_ms' is not read for the heartbeat flow: a late beat is judged by its period");
     }
     const bool ordered = flow.Value<bool>("check_order").value_or(true);
 

@@ -1,5 +1,6 @@
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <fstream>
 #include <ios>
@@ -7,12 +8,15 @@
 #include <utility>
 
 #include <yaml-cpp/exceptions.h>
+#include <rclcpp/clock.hpp>
 
 #include "engine_lock.hpp"
 #include "flow_config_log.hpp"
-#include "heartbeat.hpp"
+#include "flow_health.hpp"
+#include "health_reporter.hpp"
 #include "kestrune_diagnostic_trace/flow_config.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
+#include "periodic_thread.hpp"
 #include "publication.hpp"
 
 namespace kestrune {
@@ -40,16 +44,34 @@ FlowTrace* FlowTrace::GetInstance() {
 }
 
 FlowTrace::FlowTrace()
-    : heartbeat_(std::make_unique<detail::Heartbeat>(
-          [this] { Trace(kHeartbeatFlowId, kHeartbeatFlowId, true); })) {
+    : heartbeat_(std::make_unique<detail::PeriodicThread>(kHeartbeatFlowId, [this] { beat(); })),
+      health_(std::make_unique<detail::HealthReporter>(
+          [this] { return snapshotFlows(); },
+          [this](const std::string& flow_id, detail::ArrivalMark mark) {
+            return reportStall(flow_id, mark);
+          })) {
   // The logger completes construction first, so it is destroyed after the
   // engine: the heartbeat thread can log until the engine has stopped it.
   Logger::Instance("spdlog");
 }
 
 FlowTrace::~FlowTrace() {
-  // The heartbeat thread traces into the tables below: it goes first.
+  // Their threads read and trace into the tables below: they go first.
+  health_.reset();
   heartbeat_.reset();
+}
+
+void FlowTrace::beat() {
+  try {
+    Trace(kHeartbeatFlowId, kHeartbeatFlowId, true);
+  } catch (const std::exception& e) {
+    // A publisher or publish callback that throws would otherwise end the
+    // process from the heartbeat thread; the beats go on, only this event is lost.
+    KLOG_ERROR("Heartbeat trace failed: {}", e.what());
+  } catch (...) {
+    KLOG_ERROR("Heartbeat trace failed: unknown exception");
+  }
+  KLOG_INFO("heartbeat...");
 }
 
 void FlowTrace::Init(const std::string& config_path, std::shared_ptr<rclcpp::Node> node) {
@@ -78,7 +100,13 @@ void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Nod
   // Publishers are made before the lock is taken: creating one calls into ROS 2.
   detail::PublisherTable publishers;
   std::exception_ptr refused;
+  detail::HealthReporter::Settings health;
+  health.diagnostics = parsed.diagnostics;
   if (node) {
+    health.node_name = node->get_name();
+    if (parsed.diagnostics.enabled) {
+      health.publisher = detail::CreateDiagnosticsPublisher(*node);
+    }
     for (auto flow = parsed.flows.begin(); flow != parsed.flows.end(); ++flow) {
       try {
         detail::AttachPublisher(*node, **flow, publishers);
@@ -92,9 +120,10 @@ void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Nod
   }
   std::unordered_map<std::string, FlowState> flows;
   for (auto& flow : parsed.flows) {
+    health.watch_stalls = health.watch_stalls || flow->stall_ms != 0;
     // A later flow of the same id replaces an earlier one.
     const std::string flow_id = flow->flow_id;
-    flows[flow_id] = FlowState{FlowQueue(), std::move(flow)};
+    flows[flow_id] = FlowState{FlowQueue(), std::move(flow), detail::RunFacts()};
   }
   const bool has_heartbeat = flows.count(kHeartbeatFlowId) != 0;
 
@@ -109,6 +138,8 @@ void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Nod
     flows_.swap(flows);
     publishers_.swap(publishers);
   }
+  health.heartbeat_period_ms = has_heartbeat ? parsed.heartbeat_period_ms : heartbeat_->period();
+  health_->Configure(std::move(health));
   if (refused) {
     std::rethrow_exception(refused);
   }
@@ -129,6 +160,7 @@ void FlowTrace::RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg) {
   const std::string flow_id = flow_cfg->flow_id;
   const std::string flow_name = flow_cfg->flow_name;
   const size_t points_count = flow_cfg->flow_points.size();
+  const bool watch_stalls = flow_cfg->stall_ms != 0;
   {
     detail::EngineLock lock(mutex_, "RegisterTraceFlow");
     if (!lock) {
@@ -138,7 +170,10 @@ void FlowTrace::RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg) {
     if (flow.cfg) {
       KLOG_WARN("Flow with ID '{}' already registered, overwriting", flow_id);
     }
-    flow = FlowState{FlowQueue(), std::move(flow_cfg)};
+    flow = FlowState{FlowQueue(), std::move(flow_cfg), detail::RunFacts()};
+  }
+  if (watch_stalls) {
+    health_->WatchStalls();
   }
   KLOG_INFO("Registered trace flow: flow_id={}, flow_name={}, points_count={}", flow_id, flow_name,
             points_count);
@@ -214,6 +249,84 @@ std::shared_ptr<TraceFlowCfg> FlowTrace::GetTraceFlowCfg(const std::string& flow
   }
   auto flow = flows_.find(flow_id);
   return flow == flows_.end() ? nullptr : flow->second.cfg;
+}
+
+std::vector<detail::FlowSnapshot> FlowTrace::snapshotFlows() {
+  std::vector<detail::FlowSnapshot> snapshots;
+  {
+    detail::EngineLock lock(mutex_, "diagnostics");
+    if (!lock) {
+      return snapshots;
+    }
+    snapshots.reserve(flows_.size());
+    for (const auto& [flow_id, flow] : flows_) {
+      snapshots.push_back(snapshotOf(flow_id, flow));
+    }
+  }
+  // Sorted outside the lock: the statuses come in the same order every time.
+  std::sort(snapshots.begin(), snapshots.end(),
+            [](const auto& a, const auto& b) { return a.flow_id < b.flow_id; });
+  return snapshots;
+}
+
+detail::FlowSnapshot FlowTrace::snapshotOf(const std::string& flow_id, const FlowState& flow) {
+  const TraceFlowCfg& cfg = *flow.cfg;
+  const auto& points = cfg.flow_points;
+  detail::FlowSnapshot snapshot;
+  snapshot.flow_id = flow_id;
+  snapshot.heartbeat = flow_id == kHeartbeatFlowId;
+  snapshot.event_id = cfg.event_id;
+  snapshot.stall_ms = cfg.stall_ms;
+  snapshot.configured_points = points.size();
+  snapshot.run_points = flow.queue.size();
+  if (!flow.queue.empty()) {
+    snapshot.last_point = flow.queue.back()->point_id;
+  }
+  if (cfg.check_order) {
+    if (cfg.check_index < points.size()) {
+      snapshot.next_point = points[cfg.check_index]->point_id;
+    }
+    snapshot.run_complete = !flow.queue.empty() && cfg.check_index >= points.size();
+  } else {
+    // An unordered run is done when its last configured point has come.
+    snapshot.run_complete =
+        !flow.queue.empty() && !points.empty() && snapshot.last_point == points.back()->point_id;
+  }
+  snapshot.facts = flow.facts;
+  return snapshot;
+}
+
+std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& flow_id,
+                                                           detail::ArrivalMark mark) {
+  detail::EngineLock lock(mutex_, "diagnostics");
+  if (!lock) {
+    return std::nullopt;
+  }
+  auto flow = flows_.find(flow_id);
+  if (flow == flows_.end() || flow->second.queue.empty() ||
+      mark != detail::ArrivalMark{flow->second.facts.runs, flow->second.queue.size()}) {
+    return std::nullopt;
+  }
+  const TraceFlowCfg& cfg = *flow->second.cfg;
+  const std::string last_point = flow->second.queue.back()->point_id;
+  DiagnosticEvent event;
+  event.stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
+  event.source_id = flow_id;
+  event.id = static_cast<int32_t>(cfg.event_id);
+  event.status = 1;
+  event.msg = "Status Failed, flow stalled: " + flow_id + " after " + last_point;
+  flow->second.facts.NoteFailure(last_point, "flow stalled");
+  flow->second.facts.last_event = event.msg;
+  KLOG_WARN("Flow '{}' stalled: no point for {} ms after '{}'", flow_id, cfg.stall_ms, last_point);
+  try {
+    detail::PublishEvent(cfg, publish_callback_, event);
+    KLOG_INFO("ROS2 topic pub: '{}'", event.msg);
+  } catch (const std::exception& e) {
+    // The stall stands and is reported once: a publisher that throws must not
+    // make every tick send it again.
+    KLOG_ERROR("Stall event of flow '{}' not published: {}", flow_id, e.what());
+  }
+  return snapshotOf(flow_id, flow->second);
 }
 
 }  // namespace trace

@@ -50,8 +50,14 @@ bool reportsOutcome(const TracePointCfg& cfg, const TracePoint& point) {
 class Reporter {
  public:
   Reporter(const std::string& flow_id, const TraceFlowCfg& flow, const TracePoint& point,
-           const PublishCallback& publish_callback)
-      : flow_id_(flow_id), flow_(flow), point_(point), publish_callback_(publish_callback) {}
+           RunFacts& facts, const PublishCallback& publish_callback)
+      : flow_id_(flow_id),
+        flow_(flow),
+        point_(point),
+        facts_(facts),
+        publish_callback_(publish_callback) {}
+
+  RunFacts& facts() { return facts_; }
 
   void Send(int32_t status, uint32_t id, std::string_view head, std::string_view tail,
             bool with_metadata) {
@@ -69,6 +75,7 @@ class Reporter {
     if (with_metadata) {
       appendMetadataText(event_->msg, point_);
     }
+    facts_.last_event = event_->msg;
     PublishEvent(flow_, publish_callback_, *event_);
     KLOG_INFO("ROS2 topic pub: '{}'", event_->msg);
   }
@@ -78,15 +85,21 @@ class Reporter {
   void ReportOutcome(const TracePointCfg& cfg) {
     if (point_.success) {
       Send(kStatusOk, cfg.event_id, "Status OK: ", cfg.point_id, true);
-    } else {
-      Send(kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id, true);
+      return;
     }
+    if (cfg.is_critical) {
+      facts_.NoteFailure(cfg.point_id, "point failed");
+    } else {
+      facts_.optional_trouble = true;
+    }
+    Send(kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id, true);
   }
 
  private:
   const std::string& flow_id_;
   const TraceFlowCfg& flow_;
   const TracePoint& point_;
+  RunFacts& facts_;
   const PublishCallback& publish_callback_;
   std::optional<DiagnosticEvent> event_;
 };
@@ -96,8 +109,25 @@ class Reporter {
 
 [[gnu::noinline]] void reportOutcome(const std::string& flow_id, const TraceFlowCfg& flow,
                                      const TracePointCfg& cfg, const TracePoint& point,
-                                     const PublishCallback& publish_callback) {
-  Reporter(flow_id, flow, point, publish_callback).ReportOutcome(cfg);
+                                     RunFacts& facts, const PublishCallback& publish_callback) {
+  Reporter(flow_id, flow, point, facts, publish_callback).ReportOutcome(cfg);
+}
+
+/// A failed point that sends no report: a critical one waits for the flow
+/// check's verdict, an optional one makes the run's health a warning.
+[[gnu::noinline]] void noteUnreportedFailure(const TracePointCfg& cfg, RunFacts& facts) {
+  if (!cfg.is_critical) {
+    facts.optional_trouble = true;
+  }
+}
+
+/// The outcome of a match: its report, or the note of a failure that sends none.
+void judgeOutcome(Reporter& reporter, const TracePointCfg& cfg, const TracePoint& point) {
+  if (reportsOutcome(cfg, point)) {
+    reporter.ReportOutcome(cfg);
+  } else if (!point.success) {
+    noteUnreportedFailure(cfg, reporter.facts());
+  }
 }
 
 /// A match of the point just recorded at expected[at]: a repeated point's
@@ -110,6 +140,7 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
       const uint64_t duration = gapMs(*queue[queue.size() - 2], point);
       KLOG_INFO("duration: '{}'", duration);
       if (duration > cfg.timeout_ms && cfg.event_id != 0 && cfg.on_timeout) {
+        reporter.facts().NoteTimeout();
         reporter.Send(kStatusFailed, cfg.event_id, cfg.point_id, "Timeout", false);
       }
     }
@@ -123,37 +154,37 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
   }
   // A repeated point holds the flow until it has matched repeat_cnt times in this run.
   flow.check_index = static_cast<uint32_t>(cfg.exec_cnt >= cfg.repeat_cnt ? at + 1 : at);
-  if (reportsOutcome(cfg, point)) {
-    reporter.ReportOutcome(cfg);
-  }
+  judgeOutcome(reporter, cfg, point);
 }
 
 /// A match of a repeated point where the flow expects it.
 [[gnu::noinline]] void matchRepeated(const std::string& flow_id, const FlowQueue& queue,
-                                     TraceFlowCfg& flow, size_t cur,
+                                     TraceFlowCfg& flow, size_t cur, RunFacts& facts,
                                      const PublishCallback& publish_callback) {
-  Reporter reporter(flow_id, flow, *queue.back(), publish_callback);
+  Reporter reporter(flow_id, flow, *queue.back(), facts, publish_callback);
   match(reporter, queue, flow, cur);
 }
 
 /// A point of an ordered flow that is not the expected one: the next one (the
 /// expected one is passed over), a duplicate, beyond the end, or undefined.
 [[gnu::noinline]] void judgeMismatch(const std::string& flow_id, const FlowQueue& queue,
-                                     TraceFlowCfg& flow, size_t cur,
+                                     TraceFlowCfg& flow, size_t cur, RunFacts& facts,
                                      const PublishCallback& publish_callback) {
   const TracePoint& point = *queue.back();
   const auto& expected = flow.flow_points;
   const size_t count = expected.size();
-  Reporter reporter(flow_id, flow, point, publish_callback);
+  Reporter reporter(flow_id, flow, point, facts, publish_callback);
   if (cur + 1 < count && point.point_id == expected[cur + 1]->point_id) {
     const TracePointCfg& passed = *expected[cur];
     // A repeated point recorded in this run but fewer than repeat_cnt times is
     // done, not missing: the flow check passes it over the same way.
     if (passed.exec_cnt == 0) {
       if (passed.is_critical) {
+        facts.NoteFailure(passed.point_id, "point missing");
         reporter.Send(kStatusFailed, passed.event_id,
                       "Status Failed, point missing: ", passed.point_id, false);
       } else {
+        facts.optional_trouble = true;
         KLOG_WARN("optional point missing: '{}'", passed.point_id);
       }
     }
@@ -165,6 +196,7 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
   if (previous != nullptr && cur != 0 && cur - 1 < count &&
       point.point_id == expected[cur - 1]->point_id && point.point_id == previous->point_id) {
     const TracePointCfg& repeated = *expected[cur - 1];
+    facts.NoteFailure(repeated.point_id, "point duplicated");
     reporter.Send(kStatusFailed, repeated.event_id,
                   "Status Failed, point duplicated: ", repeated.point_id, true);
     return;
@@ -172,33 +204,36 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
   if (cur >= count) {
     return;
   }
+  facts.NoteFailure(point.point_id, "undefined point");
   reporter.Send(kStatusFailed, expected[cur]->event_id,
                 "Status Failed, undefined point: ", point.point_id, true);
 }
 
 [[gnu::noinline]] void reportUndefined(const std::string& flow_id, const TraceFlowCfg& flow,
-                                       const TracePoint& point,
+                                       const TracePoint& point, RunFacts& facts,
                                        const PublishCallback& publish_callback) {
-  Reporter(flow_id, flow, point, publish_callback)
+  facts.NoteFailure(point.point_id, "undefined point");
+  Reporter(flow_id, flow, point, facts, publish_callback)
       .Send(kStatusFailed, flow.event_id, "Status Failed, undefined point: ", point.point_id, true);
 }
 
 }  // namespace
 
-void RunningCheck(const std::string& flow_id, const FlowQueue& queue, TraceFlowCfg& flow,
-                  const PublishCallback& publish_callback) {
-  const TracePoint& point = *queue.back();
+void RunningCheck(const std::string& flow_id, const FlowQueue& queue, const TracePoint& point,
+                  TraceFlowCfg& flow, RunFacts& facts, const PublishCallback& publish_callback) {
   const auto& expected = flow.flow_points;
   if (!flow.check_order) {
     for (const auto& cfg : expected) {
       if (cfg->point_id == point.point_id) {
         if (reportsOutcome(*cfg, point)) {
-          reportOutcome(flow_id, flow, *cfg, point, publish_callback);
+          reportOutcome(flow_id, flow, *cfg, point, facts, publish_callback);
+        } else if (!point.success) {
+          noteUnreportedFailure(*cfg, facts);
         }
         return;
       }
     }
-    reportUndefined(flow_id, flow, point, publish_callback);
+    reportUndefined(flow_id, flow, point, facts, publish_callback);
     return;
   }
 
@@ -207,16 +242,18 @@ void RunningCheck(const std::string& flow_id, const FlowQueue& queue, TraceFlowC
   // Indexed once: a deque's index is a few instructions more than a vector's.
   const TracePointCfg* cfg = cur < expected.size() ? expected[cur].get() : nullptr;
   if (cfg == nullptr || point.point_id != cfg->point_id) {
-    judgeMismatch(flow_id, queue, flow, cur, publish_callback);
+    judgeMismatch(flow_id, queue, flow, cur, facts, publish_callback);
     return;
   }
   if (cfg->repeat_cnt != 0) {
-    matchRepeated(flow_id, queue, flow, cur, publish_callback);
+    matchRepeated(flow_id, queue, flow, cur, facts, publish_callback);
     return;
   }
   flow.check_index = static_cast<uint32_t>(cur + 1);
   if (reportsOutcome(*cfg, point)) {
-    reportOutcome(flow_id, flow, *cfg, point, publish_callback);
+    reportOutcome(flow_id, flow, *cfg, point, facts, publish_callback);
+  } else if (!point.success) {
+    noteUnreportedFailure(*cfg, facts);
   }
 }
 

@@ -65,8 +65,11 @@ void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoi
     trimHeartbeatQueue(queue);
   }
   point->index = static_cast<uint32_t>(queue.size());
+  // Held apart from the queue: finding the back of a deque again costs more than a register.
+  const TracePoint& recorded = *point;
   queue.push_back(std::move(point));
-  detail::RunningCheck(flow_id, queue, *flow->second.cfg, publish_callback_);
+  detail::RunningCheck(flow_id, queue, recorded, *flow->second.cfg, flow->second.facts,
+                       publish_callback_);
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {
@@ -100,6 +103,7 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
   }
   flow->second.queue.clear();
   rewindRunningCheck(*flow->second.cfg);
+  flow->second.facts.NewRun();
 }
 
 void FlowTrace::ResetAllFlows() {
@@ -111,6 +115,7 @@ void FlowTrace::ResetAllFlows() {
     if (!isHeartbeat(flow_id)) {
       flow.queue.clear();
       rewindRunningCheck(*flow.cfg);
+      flow.facts.NewRun();
     } else {
       // Its queue is kept, and so is the count of the beats in it.
       flow.cfg->check_index = 0;

@@ -1,5 +1,5 @@
-// The heartbeat thread: its start, its beats and its stop at process exit.
-#include "heartbeat.hpp"
+// A periodic background thread: its start, its cycles and its stop at process exit.
+#include "periodic_thread.hpp"
 
 #include <chrono>
 #include <exception>
@@ -20,16 +20,17 @@ constexpr std::chrono::seconds kExitWait{5};
 
 }  // namespace
 
-Heartbeat::Heartbeat(std::function<void()> beat) : beat_(std::move(beat)) {}
+PeriodicThread::PeriodicThread(std::string name, std::function<void()> cycle)
+    : name_(std::move(name)), cycle_(std::move(cycle)) {}
 
-Heartbeat::~Heartbeat() {
+PeriodicThread::~PeriodicThread() {
   std::unique_lock<std::mutex> lock(mutex_);
   stopping_ = true;
   wakeup_.notify_all();
   wakeup_.wait_for(lock, kExitWait, [this] { return !running_; });
 }
 
-void Heartbeat::Start() {
+void PeriodicThread::Start() {
   // Under the same lock as the thread's decision to end, so a start racing
   // the last cycle either keeps that thread going or starts exactly one new one.
   std::lock_guard<std::mutex> lock(mutex_);
@@ -37,11 +38,11 @@ void Heartbeat::Start() {
   if (period_ms_ == 0 || stopping_ || !running_.compare_exchange_strong(running, true)) {
     return;
   }
-  KLOG_INFO("start heartbeat thread...");
+  KLOG_INFO("start {} thread...", name_);
   std::thread([this] { run(); }).detach();
 }
 
-void Heartbeat::run() {
+void PeriodicThread::run() {
   // running_ was set by Start, which claimed the start.
   std::unique_lock<std::mutex> lock(mutex_);
   for (uint32_t period = period_ms_; period != 0; period = period_ms_) {
@@ -52,15 +53,14 @@ void Heartbeat::run() {
     }
     lock.unlock();
     try {
-      beat_();
+      cycle_();
     } catch (const std::exception& e) {
       // A publisher or publish callback that throws would otherwise end the
-      // process from this thread; the beats go on, only this event is lost.
-      KLOG_ERROR("Heartbeat trace failed: {}", e.what());
+      // process from this thread; the cycles go on, only this one is lost.
+      KLOG_ERROR("{} cycle failed: {}", name_, e.what());
     } catch (...) {
-      KLOG_ERROR("Heartbeat trace failed: unknown exception");
+      KLOG_ERROR("{} cycle failed: unknown exception", name_);
     }
-    KLOG_INFO("heartbeat...");
     lock.lock();
   }
   running_ = false;

@@ -1,32 +1,33 @@
-#ifndef KESTRUNE_DIAGNOSTIC_TRACE__HEARTBEAT_HPP_
-#define KESTRUNE_DIAGNOSTIC_TRACE__HEARTBEAT_HPP_
+#ifndef KESTRUNE_DIAGNOSTIC_TRACE__PERIODIC_THREAD_HPP_
+#define KESTRUNE_DIAGNOSTIC_TRACE__PERIODIC_THREAD_HPP_
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 
 namespace kestrune {
 namespace trace {
 namespace detail {
 
-/// The heartbeat: a background thread that calls `beat` once per period for as
-/// long as the period is not 0.
+/// A background thread that calls `cycle` once per period for as long as the
+/// period is not 0: the heartbeat's beats, the health report's ticks.
 ///
-/// The thread is detached, since the engine it beats into lives until process
+/// The thread is detached, since the engine it works on lives until process
 /// exit; the destructor is the stop handshake instead of a join: it wakes a
-/// sleeping thread and waits for it to leave (at most a few seconds, so a beat
+/// sleeping thread and waits for it to leave (at most a few seconds, so a cycle
 /// stuck at exit cannot hang the process). Thread-safe.
-class Heartbeat {
+class PeriodicThread {
  public:
-  /// `beat` runs on the heartbeat thread; an exception it throws is logged and
-  /// the beats go on.
-  explicit Heartbeat(std::function<void()> beat);
-  ~Heartbeat();
+  /// `name` names the thread in log lines ("heartbeat"). `cycle` runs on the
+  /// thread; an exception it throws is logged and the cycles go on.
+  PeriodicThread(std::string name, std::function<void()> cycle);
+  ~PeriodicThread();
 
-  Heartbeat(const Heartbeat&) = delete;
-  Heartbeat& operator=(const Heartbeat&) = delete;
+  PeriodicThread(const PeriodicThread&) = delete;
+  PeriodicThread& operator=(const PeriodicThread&) = delete;
 
   /// The thread reads the period before each sleep: a new one takes effect at
   /// the next sleep, and 0 ends the thread after the cycle in progress.
@@ -40,7 +41,8 @@ class Heartbeat {
  private:
   void run();
 
-  const std::function<void()> beat_;
+  const std::string name_;
+  const std::function<void()> cycle_;
   std::atomic<uint32_t> period_ms_{0};
   std::atomic<bool> running_{false};
   // Serialises the start and end decisions and lets the destructor cut a sleep short.
@@ -53,4 +55,4 @@ class Heartbeat {
 }  // namespace trace
 }  // namespace kestrune
 
-#endif  // KESTRUNE_DIAGNOSTIC_TRACE__HEARTBEAT_HPP_
+#endif  // KESTRUNE_DIAGNOSTIC_TRACE__PERIODIC_THREAD_HPP_
