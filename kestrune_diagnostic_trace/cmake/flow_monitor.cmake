@@ -3,12 +3,6 @@
 find_package(nlohmann_json REQUIRED)
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 
-# diagnostic_msgs: ROS 2's package; the standalone layer carries the same headers.
-if(NOT KESTRUNE_STANDALONE)
-  find_package(diagnostic_msgs REQUIRED)
-  set(KESTRUNE_MONITOR_DIAGNOSTICS_TARGETS ${diagnostic_msgs_TARGETS})
-endif()
-
 set(page_dir ${CMAKE_CURRENT_SOURCE_DIR}/src/flow_monitor/page)
 set(page_files ${page_dir}/index.html ${page_dir}/app.js ${page_dir}/style.css)
 set(page_source ${CMAKE_CURRENT_BINARY_DIR}/monitor_page/page_assets.cpp)
@@ -29,7 +23,7 @@ add_library(kestrune_monitor_parts STATIC
   ${page_source})
 target_include_directories(kestrune_monitor_parts PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src/flow_monitor)
 target_link_libraries(kestrune_monitor_parts
-  PUBLIC ${PROJECT_NAME} ${KESTRUNE_MONITOR_DIAGNOSTICS_TARGETS}
+  PUBLIC ${PROJECT_NAME}
   PRIVATE nlohmann_json::nlohmann_json PkgConfig::HTTPLIB)
 kestrune_warnings(kestrune_monitor_parts)
 

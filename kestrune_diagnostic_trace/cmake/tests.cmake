@@ -137,15 +137,10 @@ endforeach()
 
 # The page in headless chromium (selenium) while the scenario program runs; skipped
 # (77) only where chromium is not installed. The screenshot lands in monitor_page/.
-add_executable(monitor_status_publisher test/monitor/status_publisher.cpp)
-target_link_libraries(monitor_status_publisher ${KESTRUNE_CLIENT_TARGETS}
-  ${KESTRUNE_MONITOR_DIAGNOSTICS_TARGETS})
-kestrune_warnings(monitor_status_publisher)
 add_test(NAME test_monitor_page
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/test/monitor/test_monitor_page.py
     --monitor $<TARGET_FILE:flow_monitor>
     --scenario $<TARGET_FILE:trace_scenario_node>
-    --status-publisher $<TARGET_FILE:monitor_status_publisher>
     --flow-config ${CMAKE_CURRENT_SOURCE_DIR}/config/test_flow.yaml
     --out ${CMAKE_CURRENT_BINARY_DIR}/monitor_page)
 set_tests_properties(test_monitor_page PROPERTIES

@@ -2,11 +2,11 @@
 """The monitor's page in headless chromium while the scenario program runs.
 
 Starts flow_monitor on a free port with the scenario's flow file plus a flow
-whose id is markup, the scenario program, and a publisher of /diagnostics for
-the scenario's flows; then checks in the browser that every flow gets a card,
-that a card's data-level follows /diagnostics, that point outcomes follow the
-events, and that the hostile flow id shows as text and runs nothing. Writes a
-screenshot to --out and to $KESTRUNE_ARTIFACTS_DIR when set.
+whose id is markup and loads the page, which shows every flow STALE; then
+starts the scenario program and checks that a card's data-level follows its
+passes on /diagnostics, that point outcomes and runs follow its events, and
+that the hostile flow id shows as text and runs nothing. Writes a screenshot
+to --out and to $KESTRUNE_ARTIFACTS_DIR when set.
 
 Exit status 77 (skipped) only when chromium or its driver is not installed.
 """
@@ -110,27 +110,12 @@ def card(driver, flow_id):
     return None
 
 
-def check_page(driver, url, hostile):
+def check_cards(driver, url, hostile):
     driver.get(url)
     expected = SCENARIO_FLOWS + ([HOSTILE_ID] if hostile else [])
     wait_for(driver, 'a card for every flow', lambda: all(card(driver, f) for f in expected))
-
-    # /diagnostics alternates OK and ERROR every second: the card must follow.
-    seen = set()
-
-    def levels_seen():
-        seen.add(card(driver, 'grab_place_task').get_attribute('data-level'))
-        return {'OK', 'ERROR'} <= seen
-    wait_for(driver, 'data-level of grab_place_task to show OK and ERROR', levels_seen)
-
-    # The scenario's passes mark points and end runs through their events;
-    # its first three passes of grab_place_task fail.
-    wait_for(driver, 'a point of grab_place_task marked by an event',
-             lambda: card(driver, 'grab_place_task').find_elements(
-                 'css selector', '.point:not([data-outcome="none"])'))
-    wait_for(driver, 'a failed run in the chart of grab_place_task',
-             lambda: card(driver, 'grab_place_task').find_elements(
-                 'css selector', 'svg.runs rect.failed'))
+    levels = {f: card(driver, f).get_attribute('data-level') for f in expected}
+    assert set(levels.values()) == {'STALE'}, 'levels before any node reported: ' + repr(levels)
 
     if hostile:
         element = card(driver, HOSTILE_ID)
@@ -138,6 +123,25 @@ def check_page(driver, url, hostile):
         assert title.startswith(HOSTILE_ID), 'hostile id not shown as text: ' + repr(title)
         chip = element.find_element('css selector', '.point').text
         assert chip == '<b>bold</b>', 'point id not shown as text: ' + repr(chip)
+
+
+def check_passes(driver, hostile):
+    # Passes 1 to 3 of grab_place_task fail, pass 4 passes: the card must show both.
+    seen = set()
+
+    def levels_seen():
+        seen.add(card(driver, 'grab_place_task').get_attribute('data-level'))
+        return {'OK', 'ERROR'} <= seen
+    wait_for(driver, 'data-level of grab_place_task to show ERROR and OK', levels_seen)
+    wait_for(driver, 'data-level of toilet to leave STALE',
+             lambda: card(driver, 'toilet').get_attribute('data-level') != 'STALE')
+    wait_for(driver, 'a point of grab_place_task marked by an event',
+             lambda: card(driver, 'grab_place_task').find_elements(
+                 'css selector', '.point:not([data-outcome="none"])'))
+    wait_for(driver, 'a failed run in the chart of grab_place_task',
+             lambda: card(driver, 'grab_place_task').find_elements(
+                 'css selector', 'svg.runs rect.failed'))
+    if hostile:
         assert not driver.find_elements('css selector', 'main img, main b'), \
             'markup from the robot became elements'
         alerts = driver.execute_script('return window.__alerts')
@@ -148,7 +152,6 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--monitor', required=True)
     parser.add_argument('--scenario', required=True)
-    parser.add_argument('--status-publisher', required=True)
     parser.add_argument('--flow-config', required=True)
     parser.add_argument('--out', required=True, help='directory for the screenshot')
     parser.add_argument('--screenshot-name', default='monitor.png')
@@ -170,13 +173,12 @@ def main():
             monitor, url = start_monitor(args.monitor,
                                          write_config(args.flow_config, directory, hostile))
             processes.append(monitor)
+            driver = make_driver(browser)
+            check_cards(driver, url, hostile)
             scenario_log = open(os.path.join(directory, 'scenario.log'), 'w+', encoding='utf-8')
             processes.append(subprocess.Popen([args.scenario], stdout=scenario_log,
                                               stderr=subprocess.STDOUT))
-            processes.append(subprocess.Popen([args.status_publisher, 'grab_place_task', 'toilet'],
-                                              stdout=subprocess.DEVNULL))
-            driver = make_driver(browser)
-            check_page(driver, url, hostile)
+            check_passes(driver, hostile)
             # Let the scenario's passes reach the page before the picture.
             wait_for(driver, 'runs in the chart of grab_place_task',
                      lambda: len(card(driver, 'grab_place_task').find_elements(
