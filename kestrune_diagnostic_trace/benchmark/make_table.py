@@ -13,6 +13,19 @@ import sys
 NS_PER_UNIT = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
 
+def median_entries(path):
+    """The median entry of each benchmark run name (the entry itself without
+    repetitions), and the run's context."""
+    with open(path, encoding="utf-8") as stream:
+        report = json.load(stream)
+    entries = {}
+    for entry in report["benchmarks"]:
+        if entry.get("run_type") == "aggregate" and entry.get("aggregate_name") != "median":
+            continue
+        entries[entry.get("run_name", entry["name"])] = entry
+    return entries, report["context"]
+
+
 def medians(path):
     """Median time in ns per call for each benchmark run name, and the run's context.
 
@@ -20,16 +33,12 @@ def medians(path):
     of their cost); the others report the CPU time of the calling thread, which a
     busy machine does not inflate by preempting the process.
     """
-    with open(path, encoding="utf-8") as stream:
-        report = json.load(stream)
+    entries, context = median_entries(path)
     result = {}
-    for entry in report["benchmarks"]:
-        if entry.get("run_type") == "aggregate" and entry.get("aggregate_name") != "median":
-            continue
-        name = entry.get("run_name", entry["name"])
+    for name, entry in entries.items():
         field = "real_time" if "/real_time" in name else "cpu_time"
         result[name] = entry[field] * NS_PER_UNIT[entry["time_unit"]]
-    return result, report["context"]
+    return result, context
 
 
 def fmt_ns(value):
@@ -73,6 +82,7 @@ def main():
     parser.add_argument("--machine", required=True)
     parser.add_argument("--load", required=True, help="load averages before and after the runs")
     parser.add_argument("--commit", required=True)
+    parser.add_argument("--monitor", help="JSON of kestrune_monitor_benchmarks (optional)")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
 
@@ -200,9 +210,44 @@ def main():
     )
     page.table(["subject", "instructions", "ratio", "target", ""], rows)
 
+    if args.monitor:
+        monitor_section(page, args.monitor)
+
     with open(args.out, "w", encoding="utf-8") as stream:
         stream.write("\n".join(page.lines).rstrip() + "\n")
     return 0
+
+
+def monitor_section(page, path):
+    """flow_monitor: ingest rate against the 5,000 events a second it must take, and
+    the time from a level change to the page under that load (target: under 1 s)."""
+    runs, _ = median_entries(path)
+    page.add(
+        "## flow_monitor",
+        "",
+        "`MonitorIngest/N`: `FlowModel::AddEvent` over 50 configured flows of 8 points, while N",
+        "page streams take the changes 10 times a second under the same lock (wall-clock time).",
+        "`MonitorLevelToPage`: a feeder delivers 5,000 events a second over the 50 flows; each",
+        "iteration changes one flow's level and times its arrival in a real server's event",
+        "stream, read from a socket (50 changes; 'worst' is the median over the repetitions of",
+        "each repetition's slowest). Program: `kestrune_monitor_benchmarks`.",
+        "",
+    )
+    rows = []
+    for readers in (0, 2):
+        entry = runs.get(f"MonitorIngest/{readers}/real_time")
+        if entry:
+            rate = entry["items_per_second"]
+            rows.append([f"MonitorIngest/{readers}", f"{rate / 1e3:,.0f} k events/s",
+                         f"{rate / 5000:,.0f} × 5,000/s", "≥ 1",
+                         "met" if rate >= 5000 else "**not met**"])
+    entry = runs.get("MonitorLevelToPage/iterations:50/manual_time")
+    if entry:
+        mean_ms = entry["real_time"] * NS_PER_UNIT[entry["time_unit"]] / 1e6
+        rows.append(["MonitorLevelToPage", f"{mean_ms:.0f} ms mean, {entry['worst_ms']:.0f} ms worst",
+                     f"fed {entry['fed_per_s']:,.0f} events/s, {entry['backlog_events']:.0f} behind",
+                     "< 1000 ms", "met" if entry["worst_ms"] < 1000 else "**not met**"])
+    page.table(["benchmark", "figure", "load", "target", ""], rows)
 
 
 if __name__ == "__main__":

@@ -128,3 +128,29 @@ kestrune_add_test(test_flow_render)
 target_link_libraries(test_flow_render kestrune_flow_parts)
 kestrune_add_test(test_flow_show)
 target_link_libraries(test_flow_show kestrune_flow_parts)
+
+# flow_monitor's parts against real ones: the model, its JSON, the HTTP server on
+# an ephemeral port, the command line and the subscriptions.
+foreach(suite test_flow_model test_flow_json test_monitor_server test_monitor_options
+    test_monitor_node)
+  kestrune_add_test(${suite})
+  target_link_libraries(${suite} kestrune_monitor_parts nlohmann_json::nlohmann_json)
+endforeach()
+
+# The page in headless chromium (selenium) while the scenario program runs; skipped
+# (77) only where chromium is not installed. The screenshot lands in monitor_page/.
+add_test(NAME test_monitor_page
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/test/monitor/test_monitor_page.py
+    --monitor $<TARGET_FILE:flow_monitor>
+    --scenario $<TARGET_FILE:trace_scenario_node>
+    --flow-config ${CMAKE_CURRENT_SOURCE_DIR}/config/test_flow.yaml
+    --out ${CMAKE_CURRENT_BINARY_DIR}/monitor_page)
+set_tests_properties(test_monitor_page PROPERTIES
+  TIMEOUT 180
+  SKIP_RETURN_CODE 77
+  ENVIRONMENT "CYCLONEDDS_URI=${KESTRUNE_TEST_CYCLONEDDS_URI};ROS_DOMAIN_ID=${KESTRUNE_TEST_DOMAIN_ID};\
+ROS_LOCALHOST_ONLY=1")
+# The program itself as a child process: start, serve, SIGINT; refused starts.
+kestrune_add_test(test_flow_monitor)
+add_dependencies(test_flow_monitor flow_monitor)
+target_compile_definitions(test_flow_monitor PRIVATE KESTRUNE_FLOW_MONITOR="$<TARGET_FILE:flow_monitor>")

@@ -1,0 +1,188 @@
+#ifndef KESTRUNE_DIAGNOSTIC_TRACE__FLOW_MONITOR__FLOW_MODEL_HPP_
+#define KESTRUNE_DIAGNOSTIC_TRACE__FLOW_MONITOR__FLOW_MODEL_HPP_
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kestrune_diagnostic_trace/flow_config.hpp"
+
+namespace kestrune {
+namespace monitor {
+
+using SteadyClock = std::chrono::steady_clock;
+
+/// One DiagnosticStatus as received, free of any message type.
+struct StatusReport {
+  uint8_t level{0};
+  std::string name;
+  std::string message;
+  std::string hardware_id;
+  std::vector<std::pair<std::string, std::string>> values;
+};
+
+/// One DiagnosticEvent as received.
+struct EventReport {
+  int32_t stamp_sec{0};
+  uint32_t stamp_nanosec{0};
+  std::string source_id;
+  uint32_t id{0};
+  uint8_t status{0};
+  std::string msg;
+};
+
+/// Outcome of a configured point in the current run.
+enum class PointOutcome { kNone, kOk, kFailed };
+
+struct PointView {
+  std::string point_id;
+  bool critical{false};
+  uint32_t event_id{0};
+  PointOutcome outcome{PointOutcome::kNone};
+};
+
+struct EventView {
+  int32_t stamp_sec{0};
+  uint32_t stamp_nanosec{0};
+  uint32_t id{0};
+  uint8_t status{0};
+  /// The point the id maps to in the flow's configuration; empty when none does.
+  std::string point_id;
+  std::string msg;
+};
+
+struct RunView {
+  bool passed{false};
+  /// Seconds; absent when the source gave none.
+  std::optional<double> duration_s;
+  std::string verdict;
+};
+
+/// Everything the page shows of one flow, copied out of the model.
+struct FlowView {
+  std::string flow_id;
+  std::string node;
+  std::string name;
+  std::string hardware_id;
+  /// OK, WARN, ERROR or STALE.
+  std::string level;
+  std::string message;
+  std::vector<std::pair<std::string, std::string>> values;
+  bool configured{false};
+  std::vector<PointView> points;
+  std::vector<EventView> events;
+  std::vector<RunView> runs;
+  /// Model version of the last change to this flow.
+  uint64_t version{0};
+};
+
+struct ModelLimits {
+  /// Events kept per flow.
+  size_t events_per_flow{50};
+  /// Runs kept per flow.
+  size_t runs_per_flow{30};
+  /// Flows learned from /diagnostics beyond the configured ones; more are dropped.
+  size_t learned_flows{500};
+  /// Key/value pairs kept per status.
+  size_t values_per_status{64};
+  /// Bytes kept of any text; longer texts are cut.
+  size_t text_bytes{1024};
+  /// A flow without a /diagnostics update for this long is STALE.
+  SteadyClock::duration stale_after{std::chrono::seconds(5)};
+};
+
+/// The monitor's state: one entry per flow, fed from /diagnostics and from
+/// the flows' event topics, read by the HTTP side.
+///
+/// Thread-safe: every member function takes the one internal mutex; views are
+/// copies, so nothing refers into the model after a call returns. Memory is
+/// bounded by ModelLimits however long it is fed.
+class FlowModel {
+ public:
+  using Clock = std::function<SteadyClock::time_point()>;
+
+  /// `clock` gives the time the STALE rule measures; tests inject their own.
+  explicit FlowModel(const trace::ParsedFlowConfig& config, ModelLimits limits = {},
+                     Clock clock = SteadyClock::now);
+
+  FlowModel(const FlowModel&) = delete;
+  FlowModel& operator=(const FlowModel&) = delete;
+
+  /// Takes one status; statuses without a "flow id" value are not flows and are
+  /// ignored. Returns whether it was kept.
+  bool AddStatus(const StatusReport& status);
+
+  /// Takes one event of a configured flow; events of flows not in the
+  /// configuration are ignored. Returns whether it was kept.
+  bool AddEvent(const EventReport& event);
+
+  /// Flows changed since `since` (all with 0), in order of their key, and the
+  /// version to pass next time. Applies the STALE rule first.
+  std::pair<std::vector<FlowView>, uint64_t> Changes(uint64_t since);
+
+  /// Waits until the version passes `since`, `deadline` comes or `stop`
+  /// returns true (checked when Wake is called). Applies the STALE rule on
+  /// every wake. Returns the current version.
+  uint64_t WaitForChange(uint64_t since, SteadyClock::time_point deadline,
+                         const std::function<bool()>& stop);
+
+  /// Wakes every WaitForChange so that it checks its stop condition.
+  void Wake();
+
+  size_t FlowCount() const;
+  /// Statuses and events ignored so far (no flow id, unknown flow, too many flows).
+  uint64_t Ignored() const;
+
+ private:
+  struct Flow {
+    FlowView view;
+    uint8_t level{0};
+    bool has_status{false};
+    bool stale{false};
+    SteadyClock::time_point last_update;
+    uint32_t flow_event_id{0};
+    /// A verdict closed the run; the next point event starts a new one.
+    bool run_closed{false};
+    std::optional<double> run_start;
+    std::optional<uint64_t> runs_checked;
+    std::deque<EventView> events;
+    std::deque<RunView> runs;
+  };
+
+  Flow* FindOrLearn(const std::string& flow_id, const std::string& name);
+  void Touch(Flow& flow);
+  void ApplyStaleLocked();
+  std::string Cut(const std::string& text) const;
+
+  const ModelLimits limits_;
+  const Clock clock_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t version_{0};
+  uint64_t ignored_{0};
+  size_t learned_{0};
+  /// Configured flows under "1" + flow id, learned ones under "2" + status name,
+  /// so that the configured come first and the two never collide.
+  std::map<std::string, Flow> flows_;
+  /// Status name -> key in flows_.
+  std::map<std::string, std::string> by_name_;
+  /// Flow id -> key in flows_ of the configured flow.
+  std::map<std::string, std::string> configured_;
+};
+
+/// The level word of a DiagnosticStatus level; unknown levels read ERROR.
+std::string LevelWord(uint8_t level);
+
+}  // namespace monitor
+}  // namespace kestrune
+
+#endif  // KESTRUNE_DIAGNOSTIC_TRACE__FLOW_MONITOR__FLOW_MODEL_HPP_

@@ -1,0 +1,181 @@
+// The flow monitor page. Every text from the robot goes in through
+// textContent or setAttribute, never as markup.
+'use strict';
+
+const SVG = 'http://www.w3.org/2000/svg';
+const EVENTS_SHOWN = 8;
+const flows = new Map();  // key -> flow as the server sent it
+const cards = new Map();  // key -> card element
+
+function keyOf(flow) {
+  return (flow.configured ? 'c:' + flow.flow_id : 'n:' + flow.name);
+}
+
+function el(tag, className, text) {
+  const node = document.createElement(tag);
+  if (className) node.className = className;
+  if (text !== undefined) node.textContent = text;
+  return node;
+}
+
+function timeOf(stamp) {
+  const date = new Date(stamp * 1000);
+  const pad = (n, w) => String(n).padStart(w, '0');
+  return pad(date.getHours(), 2) + ':' + pad(date.getMinutes(), 2) + ':' +
+      pad(date.getSeconds(), 2) + '.' + pad(date.getMilliseconds(), 3);
+}
+
+function pointsRow(flow) {
+  const row = el('div', 'points');
+  for (const point of flow.points) {
+    const chip = el('span', 'point ' + (point.critical ? 'critical' : 'optional'), point.point_id);
+    chip.setAttribute('data-outcome', point.outcome);
+    chip.title = (point.critical ? 'critical' : 'optional') + ', event id ' + point.event_id +
+        ', this run: ' + point.outcome;
+    row.appendChild(chip);
+  }
+  return row;
+}
+
+function eventsTable(flow) {
+  const table = el('table', 'events');
+  const shown = flow.events.slice(-EVENTS_SHOWN).reverse();
+  for (const event of shown) {
+    const row = table.insertRow();
+    row.appendChild(el('td', '', timeOf(event.stamp)));
+    row.appendChild(el('td', '', event.point_id || '#' + event.id));
+    row.appendChild(el('td', event.status === 0 ? 'status-ok' : 'status-failed',
+        event.status === 0 ? 'ok' : 'failed'));
+    row.appendChild(el('td', '', event.msg));
+  }
+  return table;
+}
+
+// One bar per run, height by duration, colour by verdict.
+function runsChart(flow) {
+  const width = 360, height = 48, gap = 2;
+  const svg = document.createElementNS(SVG, 'svg');
+  svg.setAttribute('class', 'runs');
+  svg.setAttribute('width', width);
+  svg.setAttribute('height', height + 12);
+  svg.setAttribute('role', 'img');
+  const runs = flow.runs;
+  const longest = Math.max(0.001, ...runs.map((run) => run.duration_s || 0));
+  const slot = runs.length ? Math.min(24, width / runs.length) : 24;
+  runs.forEach((run, i) => {
+    const duration = run.duration_s || 0;
+    const bar = document.createElementNS(SVG, 'rect');
+    const h = Math.max(2, height * duration / longest);
+    bar.setAttribute('x', i * slot);
+    bar.setAttribute('y', height - h);
+    bar.setAttribute('width', Math.max(1, slot - gap));
+    bar.setAttribute('height', h);
+    bar.setAttribute('class', run.passed ? 'passed' : 'failed');
+    const title = document.createElementNS(SVG, 'title');
+    title.textContent = run.verdict + (run.duration_s === null ? '' : ', ' +
+        duration.toFixed(2) + ' s');
+    bar.appendChild(title);
+    svg.appendChild(bar);
+  });
+  const label = document.createElementNS(SVG, 'text');
+  label.setAttribute('x', 0);
+  label.setAttribute('y', height + 10);
+  label.textContent = runs.length ? 'last ' + runs.length + ' runs, longest ' +
+      longest.toFixed(2) + ' s' : 'no runs yet';
+  svg.appendChild(label);
+  return svg;
+}
+
+function valuesList(flow) {
+  const details = el('details');
+  details.appendChild(el('summary', '', 'values'));
+  const list = el('dl', 'values');
+  for (const [key, value] of Object.entries(flow.values)) {
+    list.appendChild(el('dt', '', key));
+    list.appendChild(el('dd', '', value));
+  }
+  details.appendChild(list);
+  return details;
+}
+
+function fillCard(card, flow) {
+  const wasOpen = card.querySelector('details') && card.querySelector('details').open;
+  card.setAttribute('data-flow-id', flow.flow_id);
+  card.setAttribute('data-level', flow.level);
+  const title = el('h2', '', flow.flow_id);
+  const level = el('span', 'level', flow.level);
+  level.setAttribute('data-level', flow.level);
+  title.appendChild(level);
+  const meta = el('div', 'meta',
+      (flow.node ? 'node ' + flow.node : 'no node reported yet') +
+      (flow.hardware_id ? ' · ' + flow.hardware_id : ''));
+  const parts = [title, meta, el('div', 'message', flow.message)];
+  if (flow.points.length) parts.push(pointsRow(flow));
+  parts.push(runsChart(flow));
+  if (flow.events.length) parts.push(eventsTable(flow));
+  const values = valuesList(flow);
+  values.open = Boolean(wasOpen);
+  parts.push(values);
+  card.replaceChildren(...parts);
+}
+
+function applyFilter() {
+  const text = document.getElementById('filter').value.toLowerCase();
+  for (const [key, card] of cards) {
+    const flow = flows.get(key);
+    const hay = (flow.flow_id + ' ' + flow.name + ' ' + flow.level).toLowerCase();
+    card.hidden = text !== '' && !hay.includes(text);
+  }
+}
+
+function renderSummary() {
+  const counts = {OK: 0, WARN: 0, ERROR: 0, STALE: 0};
+  for (const flow of flows.values()) counts[flow.level] = (counts[flow.level] || 0) + 1;
+  const summary = document.getElementById('summary');
+  summary.replaceChildren(...Object.entries(counts).map(([word, n]) =>
+    el('span', '', word + ' ' + n)));
+}
+
+function apply(update) {
+  const main = document.getElementById('flows');
+  if (update.full) {
+    flows.clear();
+    cards.clear();
+    main.replaceChildren();
+  }
+  for (const flow of update.flows) {
+    const key = keyOf(flow);
+    flows.set(key, flow);
+    let card = cards.get(key);
+    if (!card) {
+      card = el('section', 'card');
+      cards.set(key, card);
+    }
+    fillCard(card, flow);
+  }
+  // Keep cards in key order: configured flows first, as the server sorts them.
+  const ordered = [...cards.keys()].sort();
+  ordered.forEach((key) => main.appendChild(cards.get(key)));
+  if (!cards.size) main.replaceChildren(el('p', 'empty', 'No flows yet.'));
+  renderSummary();
+  applyFilter();
+}
+
+function connect() {
+  const state = document.getElementById('connection');
+  const source = new EventSource('/api/stream');
+  source.onopen = () => {
+    state.textContent = 'live';
+    state.setAttribute('data-state', 'open');
+  };
+  source.onmessage = (message) => apply(JSON.parse(message.data));
+  source.onerror = () => {
+    state.textContent = 'connection lost, retrying';
+    state.setAttribute('data-state', 'lost');
+  };
+}
+
+document.addEventListener('DOMContentLoaded', () => {
+  document.getElementById('filter').addEventListener('input', applyFilter);
+  connect();
+});

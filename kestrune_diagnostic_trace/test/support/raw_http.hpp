@@ -1,0 +1,89 @@
+#ifndef SUPPORT__RAW_HTTP_HPP_
+#define SUPPORT__RAW_HTTP_HPP_
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+namespace kestrune_test {
+
+/// A TCP connection to 127.0.0.1 that sends exactly the bytes it is given, for
+/// requests no well-behaved client would send and for streams read by hand.
+class RawConnection {
+ public:
+  explicit RawConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+      throw std::runtime_error("cannot connect to port " + std::to_string(port));
+    }
+  }
+  ~RawConnection() { ::close(fd_); }
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+
+  /// Sends what it can; a server that closed early is not an error here.
+  void Send(const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+      const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) {
+        return;
+      }
+      sent += static_cast<size_t>(n);
+    }
+  }
+
+  /// Reads until `needle` has arrived, the peer closes or `timeout` passes;
+  /// returns everything read so far.
+  const std::string& ReadUntil(const std::string& needle,
+                               std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (received_.find(needle) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd poll_fd{fd_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&poll_fd, 1, static_cast<int>(left.count())) <= 0) {
+        break;
+      }
+      char buffer[4096];
+      const ssize_t n = ::recv(fd_, buffer, sizeof(buffer), 0);
+      if (n <= 0) {
+        break;
+      }
+      received_.append(buffer, static_cast<size_t>(n));
+    }
+    return received_;
+  }
+
+  /// Reads until the peer closes (or `timeout`): a whole response of a closed connection.
+  const std::string& ReadAll(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    return ReadUntil(std::string(1, '\0') + "never", timeout);
+  }
+
+  void Forget() { received_.clear(); }
+
+ private:
+  int fd_;
+  std::string received_;
+};
+
+/// The status code of the first response in `response`; 0 when there is none.
+inline int StatusOf(const std::string& response) {
+  if (response.compare(0, 9, "HTTP/1.1 ") != 0 || response.size() < 12) {
+    return 0;
+  }
+  return std::stoi(response.substr(9, 3));
+}
+
+}  // namespace kestrune_test
+
+#endif  // SUPPORT__RAW_HTTP_HPP_

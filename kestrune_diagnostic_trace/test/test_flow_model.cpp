@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "flow_model.hpp"
+#include "support/monitor.hpp"
+
+namespace {
+
+using kestrune::monitor::FlowModel;
+using kestrune::monitor::FlowView;
+using kestrune::monitor::ModelLimits;
+using kestrune::monitor::PointOutcome;
+using kestrune_test::FindFlow;
+using kestrune_test::FlowEvent;
+using kestrune_test::FlowStatus;
+using kestrune_test::ManualClock;
+using kestrune_test::MonitorConfig;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+FlowView Flow(FlowModel& model, const std::string& flow_id) {
+  return FindFlow(model.Changes(0).first, flow_id);
+}
+
+std::vector<PointOutcome> Outcomes(const FlowView& flow) {
+  std::vector<PointOutcome> outcomes;
+  for (const auto& point : flow.points) {
+    outcomes.push_back(point.outcome);
+  }
+  return outcomes;
+}
+
+constexpr PointOutcome kNone = PointOutcome::kNone;
+constexpr PointOutcome kOk = PointOutcome::kOk;
+constexpr PointOutcome kFailed = PointOutcome::kFailed;
+
+TEST(FlowModel, configured_flows_carry_their_points_and_start_stale) {
+  ManualClock clock;
+  FlowModel model(MonitorConfig(), {}, clock.function());
+  const FlowView pick = Flow(model, "pick");
+  EXPECT_TRUE(pick.configured);
+  EXPECT_EQ(pick.level, "STALE");
+  ASSERT_EQ(pick.points.size(), 4U);
+  EXPECT_EQ(pick.points[1].point_id, "look");
+  EXPECT_FALSE(pick.points[1].critical);
+  EXPECT_TRUE(pick.points[2].critical);
+  EXPECT_EQ(pick.points[3].event_id, 14U);
+}
+
+TEST(FlowModel, level_goes_stale_five_seconds_after_the_last_status_and_back) {
+  ManualClock clock;
+  FlowModel model(MonitorConfig(), {}, clock.function());
+  ASSERT_TRUE(model.AddStatus(FlowStatus("arm", "pick", 2)));
+  EXPECT_EQ(Flow(model, "pick").level, "ERROR");
+
+  clock.now += milliseconds(4999);
+  auto [views, version] = model.Changes(0);
+  EXPECT_EQ(FindFlow(views, "pick").level, "ERROR");
+
+  // Going stale is a change a stream must hear of, though no message came.
+  clock.now += milliseconds(1);
+  auto stale = model.Changes(version);
+  ASSERT_EQ(stale.first.size(), 1U);
+  EXPECT_EQ(stale.first[0].level, "STALE");
+  EXPECT_GT(stale.second, version);
+
+  ASSERT_TRUE(model.AddStatus(FlowStatus("arm", "pick", 1)));
+  EXPECT_EQ(Flow(model, "pick").level, "WARN");
+}
+
+TEST(FlowModel, levels_read_as_words) {
+  const std::vector<std::pair<uint8_t, std::string>> table = {
+      {0, "OK"}, {1, "WARN"}, {2, "ERROR"}, {3, "STALE"}, {7, "ERROR"}};
+  for (const auto& [level, word] : table) {
+    EXPECT_EQ(kestrune::monitor::LevelWord(level), word) << int(level);
+  }
+}
+
+TEST(FlowModel, status_fills_node_name_message_and_values) {
+  FlowModel model(MonitorConfig());
+  model.AddStatus(FlowStatus("arm_node", "pick", 0, {{"last verdict", "passed"}}));
+  const FlowView pick = Flow(model, "pick");
+  EXPECT_EQ(pick.node, "arm_node");
+  EXPECT_EQ(pick.name, "arm_node: pick");
+  EXPECT_EQ(pick.hardware_id, "arm_node");
+  EXPECT_EQ(pick.message, "message of pick");
+  ASSERT_EQ(pick.values.size(), 3U);
+  EXPECT_EQ(pick.values[2].second, "passed");
+}
+
+TEST(FlowModel, statuses_without_a_flow_id_are_ignored) {
+  FlowModel model(MonitorConfig());
+  kestrune::monitor::StatusReport other;
+  other.name = "motor driver: temperature";
+  other.values = {{"celsius", "40"}};
+  EXPECT_FALSE(model.AddStatus(other));
+  EXPECT_EQ(model.FlowCount(), 2U);
+  EXPECT_EQ(model.Ignored(), 1U);
+}
+
+TEST(FlowModel, unconfigured_flows_are_learned_and_a_second_node_gets_its_own_card) {
+  FlowModel model(MonitorConfig());
+  EXPECT_TRUE(model.AddStatus(FlowStatus("arm", "pick", 0)));
+  EXPECT_TRUE(model.AddStatus(FlowStatus("spare_arm", "pick", 2)));
+  EXPECT_TRUE(model.AddStatus(FlowStatus("base", "heartbeat", 0)));
+  EXPECT_TRUE(model.AddStatus(FlowStatus("base", "heartbeat", 1)));
+  const auto views = model.Changes(0).first;
+  ASSERT_EQ(views.size(), 4U);
+  // Configured first, each card keeping the node that reported it.
+  EXPECT_EQ(views[0].flow_id, "dock");
+  EXPECT_EQ(views[1].name, "arm: pick");
+  EXPECT_EQ(views[1].level, "OK");
+  EXPECT_TRUE(views[1].configured);
+  EXPECT_EQ(views[2].name, "base: heartbeat");
+  EXPECT_EQ(views[2].level, "WARN");
+  EXPECT_EQ(views[3].name, "spare_arm: pick");
+  EXPECT_FALSE(views[3].configured);
+  EXPECT_EQ(views[3].level, "ERROR");
+}
+
+TEST(FlowModel, event_ids_map_to_points_within_the_flow_named_by_the_event) {
+  FlowModel model(MonitorConfig());
+  model.AddEvent(FlowEvent("dock", 11, 0, "Status OK: approach"));
+  model.AddEvent(FlowEvent("pick", 12, 1, "Status Failed: look"));
+  EXPECT_EQ(Outcomes(Flow(model, "dock")), (std::vector<PointOutcome>{kOk, kNone}));
+  EXPECT_EQ(Outcomes(Flow(model, "pick")),
+            (std::vector<PointOutcome>{kNone, kFailed, kNone, kNone}));
+  EXPECT_EQ(Flow(model, "dock").events.at(0).point_id, "approach");
+  EXPECT_EQ(Flow(model, "pick").events.at(0).point_id, "look");
+}
+
+TEST(FlowModel, events_of_unknown_flows_and_unknown_ids_change_no_point) {
+  FlowModel model(MonitorConfig());
+  EXPECT_FALSE(model.AddEvent(FlowEvent("elsewhere", 11, 0, "Status OK: x")));
+  EXPECT_TRUE(model.AddEvent(FlowEvent("pick", 99, 1, "Status Failed: ghost")));
+  // The flow's own id names no point, even where a failure reported with it follows one.
+  EXPECT_TRUE(model.AddEvent(FlowEvent("pick", 10, 1, "Status Failed, undefined point: x")));
+  const FlowView pick = Flow(model, "pick");
+  EXPECT_EQ(Outcomes(pick), (std::vector<PointOutcome>(4, kNone)));
+  ASSERT_EQ(pick.events.size(), 2U);
+  EXPECT_EQ(pick.events[0].point_id, "");
+  EXPECT_EQ(model.Ignored(), 1U);
+  EXPECT_TRUE(pick.runs.empty());
+}
+
+TEST(FlowModel, one_id_configured_twice_marks_its_positions_in_turn) {
+  const auto config = kestrune::trace::ParseFlowConfig(R"(workflows:
+  - flow_id: twice
+    diag_topic: /t
+    event_id: 1
+    flow_points:
+      - {point_id: a, event_id: 5}
+      - {point_id: b, event_id: 6}
+      - {point_id: a, event_id: 5}
+)");
+  FlowModel model(config);
+  model.AddEvent(FlowEvent("twice", 5, 0, "Status OK: a"));
+  EXPECT_EQ(Outcomes(Flow(model, "twice")), (std::vector<PointOutcome>{kOk, kNone, kNone}));
+  model.AddEvent(FlowEvent("twice", 5, 1, "Status Failed: a"));
+  EXPECT_EQ(Outcomes(Flow(model, "twice")), (std::vector<PointOutcome>{kOk, kNone, kFailed}));
+  model.AddEvent(FlowEvent("twice", 5, 0, "Status OK: a"));
+  EXPECT_EQ(Outcomes(Flow(model, "twice")), (std::vector<PointOutcome>{kOk, kNone, kOk}));
+}
+
+TEST(FlowModel, a_verdict_closes_the_run_and_the_next_event_starts_a_new_one) {
+  FlowModel model(MonitorConfig());
+  model.AddEvent(FlowEvent("pick", 11, 0, "Status OK: open", 100, 0));
+  model.AddEvent(FlowEvent("pick", 13, 1, "Status Failed: grasp", 100, 500000000));
+  model.AddEvent(
+      FlowEvent("pick", 13, 1, "Status Failed, point grasp failed in flow pick", 101, 250000000));
+  FlowView pick = Flow(model, "pick");
+  // The outcomes stay shown until the next run begins.
+  EXPECT_EQ(Outcomes(pick), (std::vector<PointOutcome>{kOk, kNone, kFailed, kNone}));
+  ASSERT_EQ(pick.runs.size(), 1U);
+  EXPECT_FALSE(pick.runs[0].passed);
+  ASSERT_TRUE(pick.runs[0].duration_s);
+  EXPECT_NEAR(*pick.runs[0].duration_s, 1.25, 1e-6);
+
+  model.AddEvent(FlowEvent("pick", 11, 0, "Status OK: open", 102, 0));
+  model.AddEvent(FlowEvent("pick", 10, 0, "Succeed flow: pick", 103, 0));
+  pick = Flow(model, "pick");
+  EXPECT_EQ(Outcomes(pick), (std::vector<PointOutcome>{kOk, kNone, kNone, kNone}));
+  ASSERT_EQ(pick.runs.size(), 2U);
+  EXPECT_TRUE(pick.runs[1].passed);
+  EXPECT_NEAR(*pick.runs[1].duration_s, 1.0, 1e-6);
+}
+
+TEST(FlowModel, runs_of_unconfigured_flows_come_from_the_status_counters) {
+  FlowModel model(MonitorConfig());
+  const auto status = [](const std::string& checked, const std::string& verdict,
+                         const std::string& duration) {
+    return FlowStatus(
+        "n", "learned", 0,
+        {{"runs checked", checked}, {"last verdict", verdict}, {"last run duration", duration}});
+  };
+  model.AddStatus(status("3", "passed", "1.00 s"));  // what ran before we listened is unknown
+  model.AddStatus(status("3", "passed", "1.00 s"));
+  model.AddStatus(status("4", "failed", "2.50 s"));
+  model.AddStatus(status("5", "passed", "soon"));
+  const FlowView flow = Flow(model, "learned");
+  ASSERT_EQ(flow.runs.size(), 2U);
+  EXPECT_FALSE(flow.runs[0].passed);
+  EXPECT_DOUBLE_EQ(*flow.runs[0].duration_s, 2.5);
+  EXPECT_TRUE(flow.runs[1].passed);
+  EXPECT_FALSE(flow.runs[1].duration_s);
+}
+
+TEST(FlowModel, memory_stays_bounded_over_a_long_run_of_input) {
+  ModelLimits limits;
+  limits.events_per_flow = 5;
+  limits.runs_per_flow = 3;
+  limits.learned_flows = 10;
+  limits.values_per_status = 4;
+  limits.text_bytes = 16;
+  FlowModel model(MonitorConfig(), limits);
+  const std::string long_text(1000, 'x');
+  for (int i = 0; i < 5000; ++i) {
+    model.AddEvent(FlowEvent("pick", 11, 0, long_text));
+    model.AddEvent(FlowEvent("pick", 10, 0, "Succeed flow: pick"));
+    auto status = FlowStatus("node" + std::to_string(i % 50), "learned", 0);
+    status.values.resize(40, {long_text, long_text});
+    model.AddStatus(status);
+  }
+  const auto views = model.Changes(0).first;
+  EXPECT_EQ(views.size(), 2U + 10U);
+  const FlowView pick = FindFlow(views, "pick");
+  EXPECT_EQ(pick.events.size(), 5U);
+  EXPECT_EQ(pick.runs.size(), 3U);
+  for (const auto& event : pick.events) {
+    EXPECT_LE(event.msg.size(), 16U);
+  }
+  for (const auto& view : views) {
+    EXPECT_LE(view.values.size(), 4U);
+    for (const auto& [key, value] : view.values) {
+      EXPECT_LE(key.size() + value.size(), 32U);
+    }
+  }
+  EXPECT_EQ(model.Ignored(), 5000U - 10U * 100U);
+}
+
+TEST(FlowModel, changes_hold_only_flows_touched_since_the_version_given) {
+  FlowModel model(MonitorConfig());
+  const uint64_t start = model.Changes(0).second;
+  model.AddEvent(FlowEvent("dock", 12, 0, "Status OK: latch"));
+  auto [views, version] = model.Changes(start);
+  ASSERT_EQ(views.size(), 1U);
+  EXPECT_EQ(views[0].flow_id, "dock");
+  EXPECT_TRUE(model.Changes(version).first.empty());
+}
+
+TEST(FlowModel, a_waiter_wakes_on_a_change_from_another_thread) {
+  FlowModel model(MonitorConfig());
+  const uint64_t start = model.Changes(0).second;
+  std::thread feeder([&] { model.AddEvent(FlowEvent("dock", 12, 0, "Status OK: latch")); });
+  const uint64_t woke = model.WaitForChange(
+      start, kestrune::monitor::SteadyClock::now() + seconds(10), [] { return false; });
+  feeder.join();
+  EXPECT_GT(woke, start);
+}
+
+TEST(FlowModel, a_waiter_returns_when_its_stop_condition_holds_after_wake) {
+  FlowModel model(MonitorConfig());
+  const uint64_t start = model.Changes(0).second;
+  std::atomic<bool> stop{false};
+  std::thread stopper([&] {
+    stop = true;
+    model.Wake();
+  });
+  const auto before = kestrune::monitor::SteadyClock::now();
+  model.WaitForChange(start, before + seconds(10), [&] { return stop.load(); });
+  stopper.join();
+  EXPECT_LT(kestrune::monitor::SteadyClock::now() - before, seconds(5));
+}
+
+}  // namespace
