@@ -75,9 +75,11 @@ class Reporter {
     if (with_metadata) {
       appendMetadataText(event_->msg, point_);
     }
-    facts_.last_event = event_->msg;
     PublishEvent(flow_, publish_callback_, *event_);
     KLOG_INFO("ROS2 topic pub: '{}'", event_->msg);
+    // Swapped, not copied: the text goes to the flow's facts without a copy,
+    // and a second event of this check is built in the old buffer.
+    facts_.last_event.swap(event_->msg);
   }
 
   /// The success or failure report of a match at `cfg`; the caller has
