@@ -61,6 +61,8 @@ class Assessment {
         now_(now),
         heartbeat_period_ms_(heartbeat_period_ms) {}
 
+  FlowLevel Level() const { return level(); }
+
   FlowHealth Run() {
     FlowHealth health;
     health.level = level();
@@ -202,6 +204,11 @@ bool StallBegins(const FlowSnapshot& snapshot, const FlowObservation& observatio
   return snapshot.stall_ms != 0 && !snapshot.heartbeat && !observation.stalled &&
          snapshot.run_points != 0 && !snapshot.run_complete &&
          now - observation.last_change >= std::chrono::milliseconds(snapshot.stall_ms);
+}
+
+FlowLevel AssessLevel(const FlowSnapshot& snapshot, const FlowObservation& observation,
+                      SteadyTime now, uint32_t heartbeat_period_ms) {
+  return Assessment(snapshot, observation, now, heartbeat_period_ms).Level();
 }
 
 FlowHealth AssessFlow(const FlowSnapshot& snapshot, const FlowObservation& observation,

@@ -77,6 +77,10 @@ void Observe(const FlowSnapshot& snapshot, SteadyTime now, FlowObservation& obse
 /// last configured point, and no point came for its stall_ms.
 bool StallBegins(const FlowSnapshot& snapshot, const FlowObservation& observation, SteadyTime now);
 
+/// The flow's level alone, without building its message and values.
+FlowLevel AssessLevel(const FlowSnapshot& snapshot, const FlowObservation& observation,
+                      SteadyTime now, uint32_t heartbeat_period_ms);
+
 /// The flow's health; `heartbeat_period_ms` judges the heartbeat flow's last beat.
 FlowHealth AssessFlow(const FlowSnapshot& snapshot, const FlowObservation& observation,
                       SteadyTime now, uint32_t heartbeat_period_ms);

@@ -74,7 +74,6 @@ void HealthReporter::tick() {
   std::vector<FlowSnapshot> flows = snapshot_();
   const SteadyTime now = std::chrono::steady_clock::now();
 
-  diagnostic_msgs::msg::DiagnosticArray array;
   std::unordered_map<std::string, FlowObservation> observations;
   std::unordered_map<std::string, FlowLevel> levels;
   for (FlowSnapshot& flow : flows) {
@@ -90,9 +89,7 @@ void HealthReporter::tick() {
       }
     }
     if (settings_.publisher) {
-      const FlowHealth health = AssessFlow(flow, observation, now, settings_.heartbeat_period_ms);
-      levels[flow.flow_id] = health.level;
-      array.status.push_back(status(flow, health));
+      levels[flow.flow_id] = AssessLevel(flow, observation, now, settings_.heartbeat_period_ms);
     }
     observations.emplace(flow.flow_id, observation);
   }
@@ -106,6 +103,13 @@ void HealthReporter::tick() {
       now - last_publish_ >= std::chrono::milliseconds(settings_.diagnostics.period_ms);
   if (!due && levels == published_levels_) {
     return;
+  }
+  // Messages and values are only built for the ticks that publish them.
+  diagnostic_msgs::msg::DiagnosticArray array;
+  array.status.reserve(flows.size());
+  for (const FlowSnapshot& flow : flows) {
+    array.status.push_back(status(flow, AssessFlow(flow, observations_.at(flow.flow_id), now,
+                                                   settings_.heartbeat_period_ms)));
   }
   array.header.stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
   settings_.publisher->publish(array);
