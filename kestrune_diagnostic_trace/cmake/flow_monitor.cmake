@@ -27,7 +27,8 @@ target_link_libraries(kestrune_monitor_parts
   PRIVATE nlohmann_json::nlohmann_json PkgConfig::HTTPLIB)
 kestrune_warnings(kestrune_monitor_parts)
 
-add_executable(flow_monitor src/flow_monitor/main.cpp)
-target_link_libraries(flow_monitor PRIVATE kestrune_monitor_parts)
+# It reads its flow file with the tools' reader and reports as kestrune_flow does.
+add_executable(flow_monitor src/flow_monitor/main.cpp src/flow_monitor/monitor_config.cpp)
+target_link_libraries(flow_monitor PRIVATE kestrune_monitor_parts kestrune_flow_tools)
 kestrune_warnings(flow_monitor)
 install(TARGETS flow_monitor RUNTIME DESTINATION lib/${PROJECT_NAME})

@@ -43,9 +43,7 @@ TEST(FlowMonitor, serves_the_configured_flows_and_stops_cleanly_on_sigint) {
 
 TEST(FlowMonitor, refuses_bad_starts_naming_the_fault) {
   const std::vector<std::tuple<std::vector<std::string>, int, std::string>> table = {
-      {{"--config", "/no/such/flows.yaml"},
-       1,
-       "cannot read the flow configuration '/no/such/flows.yaml'"},
+      {{"--config", "/no/such/flows.yaml"}, 2, "cannot read flow file '/no/such/flows.yaml'"},
       {{"--port", "65536"}, 2, "--port needs a whole number from 0 to 65535"},
       {{"--bind", "192.0.2.1", "--port", "0"}, 1, "cannot listen on 192.0.2.1:0"},
   };

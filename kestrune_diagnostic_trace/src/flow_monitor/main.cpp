@@ -2,43 +2,22 @@
 // the flows' event topics, served over HTTP.
 #include <cstdlib>
 #include <exception>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 
 #include <rclcpp/rclcpp.hpp>
 
 #include "flow_model.hpp"
 #include "kestrune_diagnostic_trace/flow_config.hpp"
+#include "monitor_config.hpp"
 #include "monitor_node.hpp"
 #include "monitor_options.hpp"
 #include "monitor_server.hpp"
 
 namespace {
 
+/// A wrong command line, or a flow file that cannot be used at all.
 constexpr int kUsageError = 2;
-
-kestrune::trace::ParsedFlowConfig LoadConfig(const std::string& path) {
-  if (path.empty()) {
-    return {};
-  }
-  std::ifstream file(path);
-  std::stringstream text;
-  if (file.is_open()) {
-    text << file.rdbuf();
-  }
-  if (!file.is_open() || file.bad()) {
-    throw std::runtime_error("cannot read the flow configuration '" + path + "'");
-  }
-  kestrune::trace::ParsedFlowConfig config = kestrune::trace::ParseFlowConfig(text.str());
-  // The robot loads what parses and drops the rest: show the same, and say what was dropped.
-  for (const auto& finding : config.findings) {
-    std::cerr << "flow_monitor: " << path << ":" << finding.line << ":" << finding.column << ": "
-              << finding.message << "\n";
-  }
-  return config;
-}
 
 }  // namespace
 
@@ -56,8 +35,14 @@ int main(int argc, char** argv) {
     return EXIT_SUCCESS;
   }
 
+  kestrune::trace::ParsedFlowConfig config;
   try {
-    const kestrune::trace::ParsedFlowConfig config = LoadConfig(options.config_path);
+    config = kestrune::monitor::LoadMonitorConfig(options.config_path, std::cerr);
+  } catch (const kestrune::monitor::ConfigFileError& error) {
+    std::cerr << "flow_monitor: " << error.what();
+    return kUsageError;
+  }
+  try {
     kestrune::monitor::FlowModel model(config);
     rclcpp::init(argc, argv);
     kestrune::monitor::MonitorNode node(model, config);
