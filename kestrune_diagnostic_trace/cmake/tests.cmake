@@ -90,14 +90,15 @@ add_dependencies(test_trace_scenario_node trace_scenario_node)
 target_compile_definitions(test_trace_scenario_node PRIVATE
   KESTRUNE_SCENARIO_NODE="$<TARGET_FILE:trace_scenario_node>")
 
-# A user's project built against the install space: the exported target must
-# bring every include path and dependency. Needs the package installed first.
+# A user's project built against the install space: the exported targets must
+# bring every include path and dependency, whatever python3 comes first on PATH.
+# Needs the package installed first.
 # Sanitized libraries need the sanitizers' runtime in the program too.
 string(JOIN " " downstream_cxx_flags ${CMAKE_CXX_FLAGS} ${KESTRUNE_SANITIZER_FLAGS})
 add_test(NAME test_downstream_package COMMAND ${CMAKE_COMMAND}
   -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}/test/downstream
   -DBINARY_DIR=${CMAKE_CURRENT_BINARY_DIR}/downstream
-  "-DCXX_FLAGS=${downstream_cxx_flags}"
+  "-DCXX_FLAGS=${downstream_cxx_flags}" -DPYTHON=${Python3_EXECUTABLE}
   -P ${CMAKE_CURRENT_SOURCE_DIR}/test/downstream/build_and_run.cmake)
 set_tests_properties(test_downstream_package PROPERTIES TIMEOUT 300)
 
