@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -17,29 +16,23 @@
 
 #include <fmt/format.h>
 #include <kestrune_diagnostic_trace/flow_config_lint.hpp>
-#include <kestrune_diagnostic_trace/flow_format.hpp>
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 #include <rclcpp/rclcpp.hpp>
 
-#include "flow_config_reader.hpp"
 #include "flow_show.hpp"
 #include "kestrune_test/child_process.hpp"
 #include "support/captured_log.hpp"
+#include "support/same_config.hpp"
 #include "support/temp_file.hpp"
 
 namespace {
 
 using kestrune::trace::ConfigFinding;
-using kestrune::trace::FieldValue;
 using kestrune::trace::FindingCode;
 using kestrune::trace::FindingSeverity;
-using kestrune::trace::FlowFileKey;
-using kestrune::trace::FlowFileKeys;
 using kestrune::trace::FlowTrace;
-using kestrune::trace::KeyPlace;
 using kestrune::trace::LintFlowConfig;
 using kestrune::trace::ParsedFlowConfig;
-using kestrune::trace::detail::ValueOf;
 using kestrune_test::CapturedLog;
 using kestrune_test::ChildProcess;
 using kestrune_test::TempFile;
@@ -419,6 +412,20 @@ TEST(LintProgram, werror_help_standard_input_and_files_it_cannot_read) {
       << piped.output();
 }
 
+// The README's examples, on the package's own files.
+TEST(LintProgram, passes_the_bundled_flow_files_and_says_what_is_no_flow_file) {
+  const std::string package = KESTRUNE_TEST_SOURCE_DIR;
+  EXPECT_EQ(RunLint({package + "/config/test_flow.yaml", package + "/examples/minimal_flow.yaml",
+                     "--werror"})
+                .exit_status,
+            0);
+  const LintRun analyzers = RunLint({package + "/config/analyzers.yaml"});
+  EXPECT_EQ(analyzers.exit_status, 1);
+  EXPECT_NE(analyzers.output.find("error: not a flow file: it has no 'workflows' key"),
+            std::string::npos)
+      << analyzers.output;
+}
+
 TEST(LintLibrary, reads_files_and_reports_one_that_cannot_be_read) {
   TempFile file("workflows:\n  - {flow_id: a, flow_points: [{point_id: p, optinal: true}]}\n");
   const auto findings = kestrune::trace::LintFlowConfigFile(file.path());
@@ -465,41 +472,6 @@ bool InitRefuses(const std::string& path, const std::shared_ptr<rclcpp::Node>& n
   }
   const auto flows = FlowTrace::GetInstance()->GetTraceFlows();
   return threw || complained || flows.count("") != 0 || (!threw && flows.size() < parsed_flows);
-}
-
-/// Every value of the format's table is the same in both, NaN equal to NaN.
-void ExpectSameConfig(const ParsedFlowConfig& a, const ParsedFlowConfig& b) {
-  using Records = kestrune::trace::detail::KeyRecords<true>;
-  auto same = [](const FieldValue& x, const FieldValue& y) {
-    const float* fx = std::get_if<float>(&x);
-    const float* fy = std::get_if<float>(&y);
-    return fx != nullptr && fy != nullptr && std::isnan(*fx) && std::isnan(*fy) ? true : x == y;
-  };
-  auto compare = [&](KeyPlace place, const Records& ra, const Records& rb, const std::string& at) {
-    for (const FlowFileKey& key : FlowFileKeys()) {
-      const auto va = key.place == place ? ValueOf(key, ra) : std::nullopt;
-      if (va) {
-        EXPECT_TRUE(same(*va, *ValueOf(key, rb))) << at << key.name;
-      }
-    }
-  };
-  compare(KeyPlace::kTop, {&a}, {&b}, "");
-  compare(KeyPlace::kDiagnostics, {&a}, {&b}, "diagnostics: ");
-  const auto flows_a = kestrune::trace::LoadedFlows(a);
-  const auto flows_b = kestrune::trace::LoadedFlows(b);
-  ASSERT_EQ(flows_a.size(), flows_b.size());
-  for (size_t f = 0; f < flows_a.size(); ++f) {
-    const std::string at = "flow " + flows_a[f]->flow_id + ": ";
-    const bool heartbeat = flows_a[f]->flow_id == kestrune::trace::kHeartbeatFlowId;
-    compare(KeyPlace::kFlow, {heartbeat ? &a : nullptr, flows_a[f].get()},
-            {heartbeat ? &b : nullptr, flows_b[f].get()}, at);
-    ASSERT_EQ(flows_a[f]->flow_points.size(), flows_b[f]->flow_points.size()) << at;
-    for (size_t p = 0; p < flows_a[f]->flow_points.size(); ++p) {
-      compare(KeyPlace::kPoint, {nullptr, nullptr, flows_a[f]->flow_points[p].get()},
-              {nullptr, nullptr, flows_b[f]->flow_points[p].get()},
-              at + "point " + std::to_string(p) + ": ");
-    }
-  }
 }
 
 /// The schema says nothing about topic names, ids used twice or settings
@@ -563,7 +535,7 @@ TEST(FlowFileCorpus, show_is_a_fixed_point_and_lint_agrees_with_init_and_the_sch
       EXPECT_TRUE(finding.severity != E || finding.code == C::kNotUtf8)
           << Describe({finding}) << Escaped(shown);
     }
-    ExpectSameConfig(parsed, reloaded);
+    EXPECT_EQ(kestrune_test::ConfigDifference(parsed, reloaded), "") << Escaped(shown);
 
     const auto findings = LintFlowConfig(file.text);
     std::string init_log;
