@@ -336,6 +336,11 @@ TEST(LintMessages, name_the_key_the_value_and_what_was_expected) {
   const std::string topic =
       message_of("workflows:\n  - {flow_id: a, diag_topic: 'bad topic!', flow_points: []}\n");
   EXPECT_NE(topic.find("'bad topic!'"), std::string::npos) << topic;
+  // The expanded name is what ROS 2 refuses; the message says why '{ns}' made it so.
+  const std::string ns = message_of(
+      "workflows:\n  - {flow_id: a, diag_topic: '/robot/{ns}/x', flow_points: [{point_id: p}]}\n");
+  EXPECT_NE(ns.find("expands to '/robot///x'"), std::string::npos) << ns;
+  EXPECT_NE(ns.find("'{ns}' stands for the node's namespace"), std::string::npos) << ns;
 }
 
 TEST(LintProgram, prints_findings_as_compilers_do_and_as_json) {
@@ -449,8 +454,9 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 }
 
 /// Whether Init, given a node as on a robot, refuses or doubts some of the file:
-/// it throws, logs an error or a warning, loads a flow under the empty id, or
-/// keeps fewer flows than it parsed (a later flow replaced an earlier one).
+/// it throws, logs an error or a warning about the file, loads a flow under the
+/// empty id, or keeps fewer flows than it parsed (a later flow replaced an
+/// earlier one). The heartbeat thread of an earlier file may log warnings too.
 bool InitRefuses(const std::string& path, const std::shared_ptr<rclcpp::Node>& node,
                  std::string& log_text) {
   CapturedLog log;
@@ -464,7 +470,7 @@ bool InitRefuses(const std::string& path, const std::shared_ptr<rclcpp::Node>& n
   size_t parsed_flows = 0;
   bool complained = false;
   for (const auto& line : log.Lines()) {
-    if (StartsWith(line, "[ERROR]") || StartsWith(line, "[WARN")) {
+    if (StartsWith(line, "[ERROR]") || StartsWith(line, "[WARN] Flow configuration file '")) {
       complained = true;
       log_text += line + "\n";
     }

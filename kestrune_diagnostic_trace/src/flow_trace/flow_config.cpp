@@ -471,14 +471,13 @@ class FlowConfigReader {
     });
   }
 
-  /// Reads every value key of `place` in table order; the first that fails throws.
-  void readKeys(const MappingKeys& keys, KeyPlace place, const KeyRecords<false>& records,
-                const std::string& flow_id) {
+  /// Reads every value key of `place` in table order; the first that fails
+  /// throws. A flow's id, first in the table, decides which keys the rest of
+  /// its flow reads.
+  void readKeys(const MappingKeys& keys, KeyPlace place, const KeyRecords<false>& records) {
     for (const FlowFileKey& key : FlowFileKeys()) {
-      if (key.place != place || key.type == KeyType::kPoints) {
-        continue;
-      }
-      if (key.scope == KeyScope::kHeartbeatFlow && flow_id != kHeartbeatFlowId) {
+      if (key.place != place || key.type == KeyType::kPoints ||
+          (key.scope == KeyScope::kHeartbeatFlow && records.flow->flow_id != kHeartbeatFlowId)) {
         continue;
       }
       readKey(keys, key, records);
@@ -511,7 +510,7 @@ class FlowConfigReader {
           return nullptr;
         }
       }
-      readKeys(keys, KeyPlace::kPoint, {nullptr, nullptr, point.get()}, "");
+      readKeys(keys, KeyPlace::kPoint, {nullptr, nullptr, point.get()});
     } catch (const YAML::Exception& e) {
       if (log_) {
         KLOG_ERROR("Failed to parse trace point config: {}", e.what());
@@ -552,11 +551,9 @@ class FlowConfigReader {
       }
       keys = MappingKeys(node, KeyPlace::kFlow);
       noteKeys(keys);
-      // The flow id decides which keys are read, so it comes first.
-      const FlowFileKey& id_key = *FindFlowFileKey(KeyPlace::kFlow, "flow_id");
-      readKey(keys, id_key, {nullptr, flow.get(), nullptr});
-      readKeys(keys, KeyPlace::kFlow, {&parsed(), flow.get(), nullptr}, flow->flow_id);
-      const FoundKey* points = keys.Find(StructureKey(KeyPlace::kFlow, KeyType::kPoints));
+      readKeys(keys, KeyPlace::kFlow, {&parsed(), flow.get(), nullptr});
+      static const FlowFileKey& points_key = StructureKey(KeyPlace::kFlow, KeyType::kPoints);
+      const FoundKey* points = keys.Find(points_key);
       if (points != nullptr && points->value.IsSequence()) {
         for (const YAML::Node& entry : points->value) {
           if (auto point = parseTracePointCfg(entry, kept)) {

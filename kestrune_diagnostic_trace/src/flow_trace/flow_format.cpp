@@ -109,7 +109,7 @@ constexpr KeyPlace kPoint = KeyPlace::kPoint;
 // nothing more to be parsed, shown, rendered (with a Label), linted and
 // validated; only what the key does is code of its own. Within a place the
 // order is the order of reading (the first value that fails names the error)
-// and of writing.
+// and of writing; flow_id stays first, as it decides which keys its flow reads.
 const std::vector<FlowFileKey>& FlowFileKeys() {
   static const std::vector<FlowFileKey> keys{
       Entry(kTop, "workflows", KeyType::kFlows)
