@@ -100,8 +100,9 @@ struct ParsedFlowConfig {
   uint32_t heartbeat_period_ms{0};
   /// Defaults for every key absent or refused.
   DiagnosticsConfig diagnostics;
-  /// In file order: an error for every entry, value, document or repeated key
-  /// Init drops, for a file it refuses, and for bytes that are not UTF-8.
+  /// In the order read: an error for every entry, value, document, repeated
+  /// or merge key Init drops, for a file it refuses, and for bytes that are not
+  /// UTF-8; a warning for a `flow_points` that is no sequence.
   std::vector<ConfigFinding> findings;
 };
 

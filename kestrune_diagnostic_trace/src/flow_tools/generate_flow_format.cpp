@@ -146,12 +146,13 @@ Json Properties(KeyPlace place) {
     properties[key.name] = KeySchema(key);
     std::string before = key.name;
     for (const auto& spelling : key.other_spellings) {
-      Json other{{"description", spelling.misspelt
-                                     ? "A misspelling of " + std::string(key.name) +
-                                           " kept for old files, read when " + before +
-                                           " is absent; write " + key.name + "."
-                                     : "Older spelling of " + std::string(key.name) +
-                                           ", read when " + before + " is absent."}};
+      const std::string when =
+          " read when " + before + (before == key.name ? " is" : " are") + " absent";
+      Json other{
+          {"description", spelling.misspelt
+                              ? "A misspelling of " + std::string(key.name) +
+                                    " kept for old files," + when + "; write " + key.name + "."
+                              : "Older spelling of " + std::string(key.name) + "," + when + "."}};
       other.update(ValueSchema(key));
       properties[spelling.name] = other;
       before += std::string(" and ") + spelling.name;
