@@ -209,7 +209,20 @@ TEST_F(FlowHealthReport, runs_give_the_levels_messages_and_values_of_their_table
        },
        DiagnosticStatus::ERROR,
        "failed at 'd' (point missing)",
-       {{"last verdict", "MISSING_POINT"}, {"runs failed", "1"}, {"last failure point", "d"}}},
+       {{"last verdict", "MISSING_POINT"},
+        {"runs failed", "1"},
+        {"last failure point", "d"},
+        {"last event", "Status Failed, point d missing in flow pick"}}},
+      {"mismatch verdict of an ordered flow",
+       [] {
+         Trace("pick", "b");
+         Engine()->CheckFlow("pick");
+       },
+       DiagnosticStatus::ERROR,
+       "failed at 'a' (point missing)",
+       // The verdict, not the running check's event before it, is the last event.
+       {{"last verdict", "MISSING_POINT"},
+        {"last event", "Status Failed, point a missing in flow pick"}}},
       {"failed verdict, then a passing run",
        [] {
          Trace("pick", "a");
