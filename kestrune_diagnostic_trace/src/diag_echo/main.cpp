@@ -1,15 +1,17 @@
 // diag_echo: the standalone counterpart of `ros2 topic echo` for the tracer's
-// diagnostic events, built on the standalone rclcpp layer.
+// diagnostic events and /diagnostics, built on the standalone rclcpp layer.
 #include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <memory>
 
+#include <diagnostic_msgs/msg/diagnostic_array.hpp>
 #include <kestrune_protocol/msg/diagnostic_event.hpp>
 #include <rclcpp/rclcpp.hpp>
 
+#include "echo_format.hpp"
 #include "echo_options.hpp"
-#include "event_yaml.hpp"
+#include "topic_types.hpp"
 
 namespace {
 
@@ -21,7 +23,11 @@ constexpr size_t kQueueDepth = 1000;
 }  // namespace
 
 int main(int argc, char** argv) {
+  using kestrune::diag_echo::array_json;
+  using kestrune::diag_echo::array_yaml;
   using kestrune::diag_echo::EchoOptions;
+  using kestrune::diag_echo::event_json;
+  using kestrune::diag_echo::event_yaml;
   EchoOptions options;
   try {
     options = EchoOptions::parse(argc, argv);
@@ -41,18 +47,39 @@ int main(int argc, char** argv) {
     rclcpp::init(argc, argv);
     auto node = std::make_shared<rclcpp::Node>("diag_echo");
     uint64_t printed = 0;
-    auto subscription = node->create_subscription<kestrune_protocol::msg::DiagnosticEvent>(
-        options.topic, rclcpp::QoS(kQueueDepth),
-        [&](const kestrune_protocol::msg::DiagnosticEvent& event) {
-          // Events taken in the same batch as the last one wanted are not printed.
-          if (options.count && printed == *options.count) {
-            return;
-          }
-          std::cout << kestrune::diag_echo::event_yaml(event) << "---" << std::endl;
-          if (options.count && ++printed == *options.count) {
-            rclcpp::shutdown();
-          }
-        });
+    const bool json = options.format == EchoOptions::Format::kJson;
+    // Messages taken in the same batch as the last one wanted are not printed.
+    const auto print = [&](const std::string& text) {
+      if (options.count && printed == *options.count) {
+        return;
+      }
+      std::cout << text << (json ? "\n" : "---\n") << std::flush;
+      if (options.count && ++printed == *options.count) {
+        rclcpp::shutdown();
+      }
+    };
+    std::shared_ptr<void> subscription;
+    std::string topic;
+    if (options.type == EchoOptions::Type::kDiagnostics) {
+      auto typed = node->create_subscription<diagnostic_msgs::msg::DiagnosticArray>(
+          options.topic, rclcpp::QoS(kQueueDepth),
+          [&](const diagnostic_msgs::msg::DiagnosticArray& array) {
+            print(json ? array_json(array) : array_yaml(array));
+          });
+      topic = typed->get_topic_name();
+      subscription = typed;
+    } else {
+      auto typed = node->create_subscription<kestrune_protocol::msg::DiagnosticEvent>(
+          options.topic, rclcpp::QoS(kQueueDepth),
+          [&](const kestrune_protocol::msg::DiagnosticEvent& event) {
+            print(json ? event_json(event) : event_yaml(event));
+          });
+      topic = typed->get_topic_name();
+      subscription = typed;
+    }
+    kestrune::diag_echo::TopicTypeWatch watch(topic, options.type, [](const std::string& problem) {
+      std::cerr << "diag_echo: " << problem << std::endl;
+    });
     rclcpp::spin(node);
     rclcpp::shutdown();
   } catch (const std::exception& error) {
