@@ -115,6 +115,9 @@ TEST_F(FlowRecordTest, every_event_level_change_and_verdict_is_one_line_of_its_k
   ManualClock clock;
   auto model = RecordedModel(*recorder, clock);
   FeedNight(*model, clock);
+  // Flows that reported and went quiet are recorded going STALE, once.
+  model->ApplyStale();
+  model->ApplyStale();
 
   std::multiset<std::string> kinds;
   for (const std::string& text : Lines(path_)) {
@@ -131,9 +134,9 @@ TEST_F(FlowRecordTest, every_event_level_change_and_verdict_is_one_line_of_its_k
       EXPECT_EQ(line["node"], "arm");
     }
   }
-  EXPECT_EQ(kinds, (std::multiset<std::string>{"level", "level", "level", "level", "point",
-                                               "timeout", "stall", "verdict", "over budget",
-                                               "verdict (counters)", "point", "point"}));
+  EXPECT_EQ(kinds, (std::multiset<std::string>{
+                       "level", "level", "level", "level", "point", "timeout", "stall", "verdict",
+                       "over budget", "verdict (counters)", "point", "point", "stale", "stale"}));
   EXPECT_EQ(recorder->dropped(), 0U);
   EXPECT_TRUE(reports_.empty());
 }

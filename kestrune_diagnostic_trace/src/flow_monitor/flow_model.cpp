@@ -178,9 +178,11 @@ bool FlowModel::AddStatus(const StatusReport& status) {
         }
         view.values.emplace_back(Cut(entry.first), Cut(entry.second));
       }
-      if (!flow->has_status || flow->level != status.level) {
+      // Back from STALE is a level change too.
+      if (!flow->has_status || flow->level != status.level || flow->stale) {
         after.records.push_back({ModelRecord::Type::kLevel, view.node, view.flow_id, {}, status});
       }
+      flow->last_status = status;
       flow->level = status.level;
       flow->has_status = true;
       flow->stale = false;
@@ -249,6 +251,10 @@ void FlowModel::AddRun(Flow& flow, RunView run) {
 }
 
 void FlowModel::MarkExpected(Flow& flow) {
+  // The heartbeat always waits for its next beat: marking it would say nothing.
+  if (flow.view.flow_id == trace::kHeartbeatFlowId) {
+    flow.expected_point.clear();
+  }
   PointView* expected = nullptr;
   for (PointView& point : flow.view.points) {
     point.expected = false;
@@ -349,7 +355,7 @@ bool FlowModel::AddEvent(const EventReport& event) {
   return kept;
 }
 
-void FlowModel::ApplyStaleLocked() {
+void FlowModel::ApplyStaleLocked(AfterLock& after) {
   const SteadyClock::time_point now = clock_();
   for (auto& entry : flows_) {
     Flow& flow = entry.second;
@@ -358,13 +364,27 @@ void FlowModel::ApplyStaleLocked() {
       flow.stale = stale;
       flow.view.level = stale ? "STALE" : LevelWord(flow.level);
       Touch(flow);
+      if (stale && flow.has_status) {
+        after.records.push_back(
+            {ModelRecord::Type::kStale, flow.view.node, flow.view.flow_id, {}, flow.last_status});
+      }
     }
   }
 }
 
+void FlowModel::ApplyStale() {
+  AfterLock after;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ApplyStaleLocked(after);
+  }
+  Deliver(after);
+}
+
 std::pair<std::vector<FlowView>, uint64_t> FlowModel::Changes(uint64_t since) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ApplyStaleLocked();
+  AfterLock after;
+  std::unique_lock<std::mutex> lock(mutex_);
+  ApplyStaleLocked(after);
   const SteadyClock::time_point now = clock_();
   std::vector<FlowView> views;
   for (const auto& entry : flows_) {
@@ -380,7 +400,10 @@ std::pair<std::vector<FlowView>, uint64_t> FlowModel::Changes(uint64_t since) {
       view.age_s = std::chrono::duration<double>(now - flow.last_update).count();
     }
   }
-  return {std::move(views), version_};
+  const uint64_t version = version_;
+  lock.unlock();
+  Deliver(after);
+  return {std::move(views), version};
 }
 
 ModelSummary FlowModel::Summary() const {
@@ -390,10 +413,14 @@ ModelSummary FlowModel::Summary() const {
 
 uint64_t FlowModel::WaitForChange(uint64_t since, SteadyClock::time_point deadline,
                                   const std::function<bool()>& stop) {
+  AfterLock after;
   std::unique_lock<std::mutex> lock(mutex_);
-  ApplyStaleLocked();
+  ApplyStaleLocked(after);
   changed_.wait_until(lock, deadline, [&] { return version_ > since || stop(); });
-  return version_;
+  const uint64_t version = version_;
+  lock.unlock();
+  Deliver(after);
+  return version;
 }
 
 void FlowModel::Wake() {

@@ -106,10 +106,12 @@ struct FlowView {
 };
 
 /// What the model was told that is worth keeping: every event, every level
-/// change and every verdict read from the counters on /diagnostics. Handed to
-/// the model's observer in the order the model took them.
+/// change (a flow going STALE included) and every verdict read from the
+/// counters on /diagnostics. Handed to the model's observer in the order the
+/// model took them.
 struct ModelRecord {
-  enum class Type { kEvent, kLevel, kVerdict };
+  /// kStale: no update came for the STALE time; `status` is the last one.
+  enum class Type { kEvent, kLevel, kVerdict, kStale };
   Type type{Type::kEvent};
   /// The node of the flow's card; empty when no status came yet.
   std::string node;
@@ -198,6 +200,9 @@ class FlowModel {
   /// Wakes every WaitForChange so that it checks its stop condition.
   void Wake();
 
+  /// Applies the STALE rule, as Changes does, for a model no page reads.
+  void ApplyStale();
+
   size_t FlowCount() const;
   /// Statuses and events ignored so far (no flow id, unknown flow, too many flows).
   uint64_t Ignored() const;
@@ -218,6 +223,8 @@ class FlowModel {
     std::optional<uint64_t> runs_failed;
     std::deque<EventView> events;
     std::deque<RunView> runs;
+    /// The last status, for the record of the flow going STALE.
+    StatusReport last_status;
   };
 
   /// What one Add* leaves to do once the mutex is released.
@@ -228,7 +235,7 @@ class FlowModel {
 
   Flow* FindOrLearn(const std::string& flow_id, const std::string& name, AfterLock& after);
   void Touch(Flow& flow);
-  void ApplyStaleLocked();
+  void ApplyStaleLocked(AfterLock& after);
   void AddRun(Flow& flow, RunView run);
   void RunsFromCounters(Flow& flow, AfterLock& after, const StatusReport& status);
   void MarkPoint(Flow& flow, const EventReport& event, EventView& view);

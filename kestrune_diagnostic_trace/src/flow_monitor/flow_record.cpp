@@ -97,6 +97,11 @@ std::string RecordLine(double time, const ModelRecord& record) {
       line["kind"] = "level";
       line["fields"] = StatusFields(record.status);
       break;
+    case ModelRecord::Type::kStale:
+      // The monitor's own finding: a replay finds it again from the times.
+      line["kind"] = "stale";
+      line["fields"] = {{"level", "STALE"}, {"message", record.status.message}};
+      break;
     case ModelRecord::Type::kVerdict: {
       line["kind"] = "verdict";
       json fields = StatusFields(record.status);
@@ -239,7 +244,9 @@ ReplayResult ReplayRecord(std::istream& record, FlowModel& model,
       const json line = json::parse(text);
       const std::string kind = line.at("kind").get<std::string>();
       set_time(line.at("time").get<double>());
-      if (kind == "level" || (kind == "verdict" && line.at("fields").contains("source"))) {
+      if (kind == "stale") {
+        // The replay's clock makes the card STALE by itself.
+      } else if (kind == "level" || (kind == "verdict" && line.at("fields").contains("source"))) {
         model.AddStatus(StatusOf(line.at("fields")));
       } else {
         model.AddEvent(EventOf(line));

@@ -24,8 +24,9 @@ struct RecordOptions {
 /// The record line of `record`, taken at `time` (seconds since the epoch),
 /// without its newline: {"time", "node", "flow", "kind", "fields"}. `kind` is
 /// an event's kind word ("point", "timeout", "verdict", "stall", "over
-/// budget"), "level" for a level change, or "verdict" with fields.source
-/// "diagnostics" for a run counted on /diagnostics.
+/// budget"), "level" for a level change, "stale" when no update came for the
+/// STALE time, or "verdict" with fields.source "diagnostics" for a run counted
+/// on /diagnostics.
 std::string RecordLine(double time, const ModelRecord& record);
 
 /// Appends what the model sees to a file, one JSON line each.

@@ -3,14 +3,18 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include <rclcpp/rclcpp.hpp>
 
@@ -24,6 +28,38 @@
 namespace {
 
 constexpr int kUsageError = 2;
+
+/// Applies the STALE rule every second while it lives: without a page
+/// polling, nothing else would, and the record must still say when a flow
+/// went quiet.
+class StaleWatch {
+ public:
+  explicit StaleWatch(kestrune::monitor::FlowModel& model)
+      : thread_([this, &model] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) {
+            lock.unlock();
+            model.ApplyStale();
+            lock.lock();
+          }
+        }) {}
+  ~StaleWatch() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  StaleWatch(const StaleWatch&) = delete;
+  StaleWatch& operator=(const StaleWatch&) = delete;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_{false};
+  std::thread thread_;
+};
 
 kestrune::trace::ParsedFlowConfig LoadConfig(const std::string& path) {
   if (path.empty()) {
@@ -124,6 +160,10 @@ int main(int argc, char** argv) {
     }
     rclcpp::init(argc, argv);
     kestrune::monitor::MonitorNode node(model, config);
+    std::optional<StaleWatch> stale_watch;
+    if (recorder) {
+      stale_watch.emplace(model);
+    }
     std::unique_ptr<kestrune::monitor::MonitorServer> server;
     if (options.serve) {
       server = std::make_unique<kestrune::monitor::MonitorServer>(model, options.server);
