@@ -284,6 +284,8 @@ TEST_F(FlowHealthReport, a_stalled_run_sends_one_event_and_stays_an_error_until_
   EXPECT_EQ(events[0].status, 1);
   EXPECT_EQ(events[0].id, 20);
   EXPECT_EQ(events[0].msg, "Status Failed, flow stalled: move/base after m1");
+  EXPECT_EQ(events[0].kind, kestrune::trace::DiagnosticEvent::KIND_STALL);
+  EXPECT_EQ(events[0].point_id, "m1");
 
   // A new point ends the stall; the error stays until a check passes.
   Trace("move/base", "m2");
