@@ -15,6 +15,7 @@
 #include <rclcpp/rclcpp.hpp>
 
 #include "kestrune_test/child_process.hpp"
+#include "support/diagnostics.hpp"
 
 namespace {
 
@@ -110,16 +111,7 @@ TEST_F(DiagEcho, reads_diagnostics_by_its_topic_in_yaml_and_json) {
       node_->create_publisher<diagnostic_msgs::msg::DiagnosticArray>("/diagnostics", 10);
   diagnostic_msgs::msg::DiagnosticArray array;
   array.header.stamp.sec = 5;
-  diagnostic_msgs::msg::DiagnosticStatus status;
-  status.level = diagnostic_msgs::msg::DiagnosticStatus::ERROR;
-  status.name = "arm: pick";
-  status.message = "failed at 'grasp' (point failed)";
-  status.hardware_id = "arm";
-  diagnostic_msgs::msg::KeyValue value;
-  value.key = "flow id";
-  value.value = "pick";
-  status.values.push_back(value);
-  array.status.push_back(status);
+  array.status.push_back(kestrune_test::PickFailedStatus());
   const std::vector<std::pair<std::string, std::string>> table = {
       {"yaml",
        "header:\n  stamp:\n    sec: 5\n    nanosec: 0\n  frame_id: ''\nstatus:\n- level: 2\n"

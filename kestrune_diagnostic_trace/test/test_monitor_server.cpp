@@ -200,25 +200,7 @@ TEST_F(MonitorServerTest, slow_clients_never_lock_out_pages_or_new_requests) {
   constexpr int kSlowClients = 100;
   constexpr int kPages = 8;
   const auto end = std::chrono::steady_clock::now() + seconds(4);
-  std::atomic<int> slow_cut{0};
-  std::thread slow([&] {
-    std::vector<std::unique_ptr<RawConnection>> clients;
-    for (int i = 0; i < kSlowClients; ++i) {
-      clients.push_back(std::make_unique<RawConnection>(server_.port()));
-      clients.back()->Send("GET /api/flows HTTP/1.1\r\nX-Slow: ");
-    }
-    while (std::chrono::steady_clock::now() < end) {
-      for (auto& client : clients) {
-        if (client->Closed()) {
-          ++slow_cut;
-          client = std::make_unique<RawConnection>(server_.port());
-          client->Send("GET /api/flows HTTP/1.1\r\nX-Slow: ");
-        }
-        client->Send("a");
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-  });
+  kestrune_test::SlowClients slow(server_.port(), kSlowClients, std::chrono::milliseconds(500));
   std::atomic<int> page_failures{0};
   std::thread pages([&] {
     std::vector<std::unique_ptr<RawConnection>> pages;
@@ -242,13 +224,12 @@ TEST_F(MonitorServerTest, slow_clients_never_lock_out_pages_or_new_requests) {
         std::max<std::chrono::duration<double>>(slowest, std::chrono::steady_clock::now() - before);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  slow.join();
   pages.join();
   EXPECT_GT(answered, 10);
   EXPECT_LT(slowest.count(), 1.0);
   EXPECT_EQ(page_failures, 0);
   // The deadline (2 s here) cut every slow client once at least.
-  EXPECT_GE(slow_cut, kSlowClients);
+  EXPECT_GE(slow.cut(), kSlowClients);
 }
 
 TEST(MonitorServer, a_new_connection_at_the_limit_closes_the_longest_waiting_one) {

@@ -2,8 +2,11 @@
 // diagnostic events and /diagnostics, built on the standalone rclcpp layer.
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include <diagnostic_msgs/msg/diagnostic_array.hpp>
 #include <kestrune_protocol/msg/diagnostic_event.hpp>
@@ -19,6 +22,18 @@ constexpr int kUsageError = 2;
 // Deep enough that a burst of events waits in the reader instead of replacing
 // events not printed yet.
 constexpr size_t kQueueDepth = 1000;
+
+/// Prints each MessageT arriving on `topic` in the form `format` gives it.
+template <typename MessageT>
+std::pair<std::shared_ptr<void>, std::string> Subscribe(
+    rclcpp::Node& node, const std::string& topic,
+    const std::function<void(const std::string&)>& print, std::string (*format)(const MessageT&)) {
+  auto subscription = node.create_subscription<MessageT>(
+      topic, rclcpp::QoS(kQueueDepth),
+      [print, format](const MessageT& message) { print(format(message)); });
+  const std::string expanded = subscription->get_topic_name();
+  return {std::move(subscription), expanded};
+}
 
 }  // namespace
 
@@ -49,7 +64,7 @@ int main(int argc, char** argv) {
     uint64_t printed = 0;
     const bool json = options.format == EchoOptions::Format::kJson;
     // Messages taken in the same batch as the last one wanted are not printed.
-    const auto print = [&](const std::string& text) {
+    const std::function<void(const std::string&)> print = [&](const std::string& text) {
       if (options.count && printed == *options.count) {
         return;
       }
@@ -58,28 +73,18 @@ int main(int argc, char** argv) {
         rclcpp::shutdown();
       }
     };
-    std::shared_ptr<void> subscription;
-    std::string topic;
+    // The subscription, type-erased, and the topic as the node expanded it.
+    std::pair<std::shared_ptr<void>, std::string> subscription;
     if (options.type == EchoOptions::Type::kDiagnostics) {
-      auto typed = node->create_subscription<diagnostic_msgs::msg::DiagnosticArray>(
-          options.topic, rclcpp::QoS(kQueueDepth),
-          [&](const diagnostic_msgs::msg::DiagnosticArray& array) {
-            print(json ? array_json(array) : array_yaml(array));
-          });
-      topic = typed->get_topic_name();
-      subscription = typed;
+      subscription = Subscribe<diagnostic_msgs::msg::DiagnosticArray>(
+          *node, options.topic, print, json ? array_json : array_yaml);
     } else {
-      auto typed = node->create_subscription<kestrune_protocol::msg::DiagnosticEvent>(
-          options.topic, rclcpp::QoS(kQueueDepth),
-          [&](const kestrune_protocol::msg::DiagnosticEvent& event) {
-            print(json ? event_json(event) : event_yaml(event));
-          });
-      topic = typed->get_topic_name();
-      subscription = typed;
+      subscription = Subscribe<kestrune_protocol::msg::DiagnosticEvent>(
+          *node, options.topic, print, json ? event_json : event_yaml);
     }
-    kestrune::diag_echo::TopicTypeWatch watch(topic, options.type, [](const std::string& problem) {
-      std::cerr << "diag_echo: " << problem << std::endl;
-    });
+    kestrune::diag_echo::TopicTypeWatch watch(
+        subscription.second, options.type,
+        [](const std::string& problem) { std::cerr << "diag_echo: " << problem << std::endl; });
     rclcpp::spin(node);
     rclcpp::shutdown();
   } catch (const std::exception& error) {

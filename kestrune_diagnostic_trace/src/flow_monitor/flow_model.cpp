@@ -178,11 +178,15 @@ bool FlowModel::AddStatus(const StatusReport& status) {
         }
         view.values.emplace_back(Cut(entry.first), Cut(entry.second));
       }
+      // What is kept and recorded of the status is what the card holds: bounded.
+      const StatusReport kept_status{status.level, view.name, view.message, view.hardware_id,
+                                     view.values};
       // Back from STALE is a level change too.
       if (!flow->has_status || flow->level != status.level || flow->stale) {
-        after.records.push_back({ModelRecord::Type::kLevel, view.node, view.flow_id, {}, status});
+        after.records.push_back(
+            {ModelRecord::Type::kLevel, view.node, view.flow_id, {}, kept_status});
       }
-      flow->last_status = status;
+      flow->last_status = kept_status;
       flow->level = status.level;
       flow->has_status = true;
       flow->stale = false;
@@ -195,7 +199,7 @@ bool FlowModel::AddStatus(const StatusReport& status) {
           state && (*state == report::kStateRunning || *state == report::kStateStalled);
       flow->expected_point = waiting && next && *next != report::kNone ? *next : std::string();
       MarkExpected(*flow);
-      RunsFromCounters(*flow, after, status);
+      RunsFromCounters(*flow, after);
       Touch(*flow);
     }
   }
@@ -205,7 +209,7 @@ bool FlowModel::AddStatus(const StatusReport& status) {
 
 // Flows without a configuration have no events to take runs from: the
 // counters of their status tell when runs ended and how many failed.
-void FlowModel::RunsFromCounters(Flow& flow, AfterLock& after, const StatusReport& status) {
+void FlowModel::RunsFromCounters(Flow& flow, AfterLock& after) {
   const std::optional<uint64_t> checked = CountValue(flow.view.values, report::kRunsChecked);
   const std::optional<uint64_t> failed = CountValue(flow.view.values, report::kRunsFailed);
   if (flow.view.configured || !checked) {
@@ -237,7 +241,7 @@ void FlowModel::RunsFromCounters(Flow& flow, AfterLock& after, const StatusRepor
     run.duration_s = duration ? report::ParseSecondsValue(*duration) : std::nullopt;
     AddRun(flow, std::move(run));
     after.records.push_back(
-        {ModelRecord::Type::kVerdict, flow.view.node, flow.view.flow_id, {}, status});
+        {ModelRecord::Type::kVerdict, flow.view.node, flow.view.flow_id, {}, flow.last_status});
   }
   flow.runs_checked = checked;
   flow.runs_failed = failed;
@@ -347,8 +351,11 @@ bool FlowModel::AddEvent(const EventReport& event) {
       }
       MarkExpected(flow);
       Touch(flow);
+      EventReport kept_event = event;
+      kept_event.msg = Cut(event.msg);
+      kept_event.point_id = Cut(event.point_id);
       after.records.push_back(
-          {ModelRecord::Type::kEvent, flow.view.node, flow.view.flow_id, event, {}});
+          {ModelRecord::Type::kEvent, flow.view.node, flow.view.flow_id, kept_event, {}});
     }
   }
   Deliver(after);

@@ -116,9 +116,10 @@ struct ModelRecord {
   /// The node of the flow's card; empty when no status came yet.
   std::string node;
   std::string flow_id;
-  /// For kEvent.
+  /// For kEvent, its texts bounded as the card's are.
   EventReport event;
-  /// For kLevel and kVerdict: the whole status, so that a replay can feed it back.
+  /// For kLevel, kVerdict and kStale: the status as the card holds it (texts
+  /// and values bounded), so that a replay can feed it back.
   StatusReport status;
 };
 
@@ -237,7 +238,7 @@ class FlowModel {
   void Touch(Flow& flow);
   void ApplyStaleLocked(AfterLock& after);
   void AddRun(Flow& flow, RunView run);
-  void RunsFromCounters(Flow& flow, AfterLock& after, const StatusReport& status);
+  void RunsFromCounters(Flow& flow, AfterLock& after);
   void MarkPoint(Flow& flow, const EventReport& event, EventView& view);
   static void MarkExpected(Flow& flow);
   void Deliver(AfterLock& after);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -120,7 +121,10 @@ double FlowRecorder::SystemSeconds() {
 FlowRecorder::FlowRecorder(RecordOptions options, Report report, WallClock clock)
     : options_(std::move(options)), report_(std::move(report)), clock_(std::move(clock)) {
   std::lock_guard<std::mutex> lock(mutex_);
-  OpenLocked();
+  const std::string problem = OpenLocked();
+  if (!problem.empty()) {
+    throw std::runtime_error(problem);
+  }
 }
 
 FlowRecorder::~FlowRecorder() {
@@ -128,10 +132,10 @@ FlowRecorder::~FlowRecorder() {
   CloseLocked();
 }
 
-bool FlowRecorder::OpenLocked() {
+std::string FlowRecorder::OpenLocked() {
   const auto now = std::chrono::steady_clock::now();
   if (now < next_open_) {
-    return false;
+    return "the record '" + options_.path + "' could not be opened a moment ago";
   }
   fd_ = ::open(options_.path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   struct stat info {};
@@ -139,14 +143,10 @@ bool FlowRecorder::OpenLocked() {
     const std::string why = std::strerror(errno);
     CloseLocked();
     next_open_ = now + kReopenGap;
-    if (lost_ == 0) {
-      report_("cannot open the record '" + options_.path + "': " + why +
-              "; lines are dropped until it can be written");
-    }
-    return false;
+    return "cannot open the record '" + options_.path + "': " + why;
   }
   size_ = static_cast<uint64_t>(info.st_size);
-  return true;
+  return {};
 }
 
 void FlowRecorder::CloseLocked() {
@@ -168,8 +168,8 @@ void FlowRecorder::RotateLocked() {
     }
     ::rename(path.c_str(), (path + ".1").c_str());
   }
+  // The write that follows opens the new file, and reports when it cannot.
   partial_ = false;
-  OpenLocked();
 }
 
 void FlowRecorder::Record(const ModelRecord& record) {
@@ -190,10 +190,15 @@ void FlowRecorder::WriteLocked(const std::string& line) {
   if (fd_ >= 0 && size_ != 0 && size_ + line.size() > options_.max_bytes) {
     RotateLocked();
   }
-  if (fd_ < 0 && !OpenLocked()) {
-    ++dropped_;
-    ++lost_;
-    return;
+  if (fd_ < 0) {
+    const std::string problem = OpenLocked();
+    if (!problem.empty()) {
+      ++dropped_;
+      if (lost_++ == 0) {
+        report_(problem + "; lines are dropped until it can be written");
+      }
+      return;
+    }
   }
   const std::string bytes = partial_ ? "\n" + line : line;
   const ssize_t n = ::write(fd_, bytes.data(), bytes.size());

@@ -41,8 +41,9 @@ class FlowRecorder {
   /// Seconds since the epoch; tests inject their own.
   using WallClock = std::function<double()>;
 
-  /// Opens (or creates) the file; a file that cannot be opened yet is reported
-  /// and tried again later, as a full disk is.
+  /// Opens (or creates) the file; throws std::runtime_error naming it and why
+  /// when it cannot, so that a wrong path is refused at start. Later failures
+  /// are survived as described above.
   FlowRecorder(RecordOptions options, Report report, WallClock clock = SystemSeconds);
   ~FlowRecorder();
 
@@ -57,7 +58,8 @@ class FlowRecorder {
   static double SystemSeconds();
 
  private:
-  bool OpenLocked();
+  /// Opens the file; the problem when it cannot, empty when it did.
+  std::string OpenLocked();
   void CloseLocked();
   void RotateLocked();
   void WriteLocked(const std::string& line);

@@ -7,10 +7,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace kestrune_test {
 
@@ -124,6 +130,57 @@ class RawConnection {
 
   int fd_;
   std::string received_;
+};
+
+/// Clients that each hold a connection and trickle one header byte every
+/// `gap`, never finishing their request, from a thread of their own; a
+/// client the server cuts connects again. Only to 127.0.0.1, and only while
+/// this object lives.
+class SlowClients {
+ public:
+  SlowClients(int port, int count, std::chrono::milliseconds gap)
+      : thread_([this, port, count, gap] {
+          std::vector<std::unique_ptr<RawConnection>> clients;
+          for (int i = 0; i < count; ++i) {
+            clients.push_back(Open(port));
+          }
+          std::unique_lock<std::mutex> lock(mutex_);
+          while (!wake_.wait_for(lock, gap, [this] { return stop_; })) {
+            for (auto& client : clients) {
+              if (client->Closed()) {
+                ++cut_;
+                client = Open(port);
+              }
+              client->Send("a");
+            }
+          }
+        }) {}
+  ~SlowClients() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  SlowClients(const SlowClients&) = delete;
+  SlowClients& operator=(const SlowClients&) = delete;
+
+  /// How often the server has cut a client so far.
+  int cut() const { return cut_.load(); }
+
+ private:
+  static std::unique_ptr<RawConnection> Open(int port) {
+    auto client = std::make_unique<RawConnection>(port);
+    client->Send("GET /api/flows HTTP/1.1\r\nX-Slow: ");
+    return client;
+  }
+
+  std::atomic<int> cut_{0};
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_{false};
+  std::thread thread_;
 };
 
 /// The status code of the first response in `response`; 0 when there is none.
