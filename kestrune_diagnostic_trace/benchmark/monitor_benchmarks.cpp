@@ -84,23 +84,30 @@ class PageReaders {
     for (int i = 0; i < count; ++i) {
       threads_.emplace_back([this, &model] {
         uint64_t since = 0;
-        while (!stop_) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return stop_; })) {
+          lock.unlock();
           since = model.Changes(since).second;
-          model.WaitForChange(UINT64_MAX, Clock::now() + std::chrono::milliseconds(500),
-                              [this] { return stop_.load(); });
+          lock.lock();
         }
       });
     }
   }
   ~PageReaders() {
-    stop_ = true;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
     for (auto& thread : threads_) {
       thread.join();
     }
   }
 
  private:
-  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_{false};
   std::vector<std::thread> threads_;
 };
 

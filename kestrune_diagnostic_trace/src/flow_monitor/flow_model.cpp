@@ -100,7 +100,6 @@ std::string FlowModel::Cut(const std::string& text) const {
 
 void FlowModel::Touch(Flow& flow) {
   flow.view.version = ++version_;
-  changed_.notify_all();
 }
 
 void FlowModel::Deliver(AfterLock& after) {
@@ -142,7 +141,6 @@ FlowModel::Flow* FlowModel::FindOrLearn(const std::string& flow_id, const std::s
                        kLeftOutRule + ")";
       }
       ++version_;
-      changed_.notify_all();
     }
     return nullptr;
   }
@@ -416,23 +414,6 @@ std::pair<std::vector<FlowView>, uint64_t> FlowModel::Changes(uint64_t since) {
 ModelSummary FlowModel::Summary() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return {left_out_, left_out_ == 0 ? std::string() : std::string(kLeftOutRule), version_};
-}
-
-uint64_t FlowModel::WaitForChange(uint64_t since, SteadyClock::time_point deadline,
-                                  const std::function<bool()>& stop) {
-  AfterLock after;
-  std::unique_lock<std::mutex> lock(mutex_);
-  ApplyStaleLocked(after);
-  changed_.wait_until(lock, deadline, [&] { return version_ > since || stop(); });
-  const uint64_t version = version_;
-  lock.unlock();
-  Deliver(after);
-  return version;
-}
-
-void FlowModel::Wake() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  changed_.notify_all();
 }
 
 size_t FlowModel::FlowCount() const {

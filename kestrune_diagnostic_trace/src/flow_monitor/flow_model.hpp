@@ -2,7 +2,6 @@
 #define KESTRUNE_DIAGNOSTIC_TRACE__FLOW_MONITOR__FLOW_MODEL_HPP_
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -192,15 +191,6 @@ class FlowModel {
   /// The cap's count and rule, and the current version.
   ModelSummary Summary() const;
 
-  /// Waits until the version passes `since`, `deadline` comes or `stop`
-  /// returns true (checked when Wake is called). Applies the STALE rule on
-  /// every wake. Returns the current version.
-  uint64_t WaitForChange(uint64_t since, SteadyClock::time_point deadline,
-                         const std::function<bool()>& stop);
-
-  /// Wakes every WaitForChange so that it checks its stop condition.
-  void Wake();
-
   /// Applies the STALE rule, as Changes does, for a model no page reads.
   void ApplyStale();
 
@@ -247,7 +237,6 @@ class FlowModel {
   const ModelLimits limits_;
   const Clock clock_;
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
   uint64_t version_{0};
   uint64_t ignored_{0};
   size_t learned_{0};
