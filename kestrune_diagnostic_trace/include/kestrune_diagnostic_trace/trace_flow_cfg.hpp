@@ -24,6 +24,14 @@ struct TraceFlowCfg {
   uint32_t event_id{0};
   /// A started run without a new point for this long is stalled; 0 turns it off.
   uint32_t stall_ms{0};
+  /// A checked run that passed but took longer than this (ms) makes the flow
+  /// WARN; 0 turns it off.
+  uint32_t budget_ms{0};
+  /// Id of the event sent for a run over budget; 0 sends none.
+  uint32_t budget_event_id{0};
+  /// WARN when the median of the recent runs exceeds the window's by this many
+  /// percent; 0 turns it off.
+  uint32_t drift_pct{0};
   std::string flow_id;
   std::string flow_name;
   std::string diag_topic;
