@@ -15,9 +15,11 @@
 #include <rclcpp/node.hpp>
 
 #include "kestrune_diagnostic_trace/detail/run_facts.hpp"
+#include "kestrune_diagnostic_trace/detail/run_window.hpp"
 #include "kestrune_diagnostic_trace/diagnostic_event.hpp"
 #include "kestrune_diagnostic_trace/flow_check_result.hpp"
 #include "kestrune_diagnostic_trace/flow_config.hpp"
+#include "kestrune_diagnostic_trace/flow_statistics.hpp"
 #include "kestrune_diagnostic_trace/flow_trace_api.hpp"
 #include "kestrune_diagnostic_trace/trace_flow_cfg.hpp"
 #include "kestrune_diagnostic_trace/trace_point.hpp"
@@ -135,6 +137,13 @@ class FlowTrace {
   /// the flow's handler and publishes the verdict. Never returns an empty pointer.
   std::shared_ptr<FlowCheckResult> CheckFlow(const std::string& flow_id);
 
+  /// The flow's run durations over its latest passing runs, whole and per
+  /// step; nothing for a flow not registered. Read-only: the engine mutex is
+  /// held only to copy the numbers, which are sorted after it is released.
+  /// They survive ResetFlow, and Init for a flow loaded again under the same
+  /// id; RemoveTraceFlow and registering a flow anew drop them.
+  std::optional<FlowStatistics> GetFlowStatistics(const std::string& flow_id);
+
  private:
   /// What the engine holds for one registered flow.
   struct FlowState {
@@ -145,6 +154,8 @@ class FlowTrace {
     std::shared_ptr<TraceFlowCfg> cfg;
     /// What the checks found, for the flow's health report.
     detail::RunFacts facts;
+    /// The durations of its latest passing runs.
+    detail::RunWindow window;
   };
 
   FlowTrace();
@@ -179,6 +190,8 @@ class FlowTrace {
   std::unordered_map<std::string, std::shared_ptr<DiagnosticPublisher>> publishers_;
   std::shared_ptr<rclcpp::Node> node_;
   PublishCallback publish_callback_;
+  /// The `stats_window` of the last Init: how many runs each flow's window keeps.
+  uint32_t stats_window_{DiagnosticsConfig::kDefaultStatsWindow};
 
   const FlowQueue empty_queue_;
   std::mutex mutex_;

@@ -55,6 +55,20 @@ ParsedFlowConfig ReadAndParse(const std::string& path) {
   return parsed;
 }
 
+/// The steps between consecutive configured points, each measured apart.
+size_t StepsOf(const TraceFlowCfg& flow) {
+  return flow.flow_points.empty() ? 0 : flow.flow_points.size() - 1;
+}
+
+std::vector<std::string> PointIds(const TraceFlowCfg& flow) {
+  std::vector<std::string> ids;
+  ids.reserve(flow.flow_points.size());
+  for (const auto& point : flow.flow_points) {
+    ids.push_back(point->point_id);
+  }
+  return ids;
+}
+
 }  // namespace
 
 FlowTrace* FlowTrace::GetInstance() {
@@ -146,7 +160,8 @@ std::vector<ConfigFinding> FlowTrace::load(const std::string& config_path,
     health.watch_stalls = health.watch_stalls || flow->stall_ms != 0;
     // A later flow of the same id replaces an earlier one.
     const std::string flow_id = flow->flow_id;
-    flows[flow_id] = FlowState{FlowQueue(), std::move(flow), detail::RunFacts()};
+    flows[flow_id] = FlowState{FlowQueue(), std::move(flow), detail::RunFacts(),
+                               detail::RunWindow(parsed.diagnostics.stats_window)};
   }
   const bool has_heartbeat = flows.count(kHeartbeatFlowId) != 0;
 
@@ -157,6 +172,16 @@ std::vector<ConfigFinding> FlowTrace::load(const std::string& config_path,
     node_ = std::move(node);
     if (publish_callback != nullptr) {
       publish_callback_ = *publish_callback;
+    }
+    // Statistics stay with a flow loaded again under its id, resized to the new window.
+    stats_window_ = parsed.diagnostics.stats_window;
+    for (auto& [flow_id, flow] : flows) {
+      auto old = flows_.find(flow_id);
+      if (old != flows_.end()) {
+        flow.window = std::move(old->second.window);
+      }
+      flow.window.Resize(stats_window_);
+      flow.window.SetSteps(StepsOf(*flow.cfg));
     }
     flows_.swap(flows);
     publishers_.swap(publishers);
@@ -193,7 +218,9 @@ void FlowTrace::RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg) {
     if (flow.cfg) {
       KLOG_WARN("Flow with ID '{}' already registered, overwriting", flow_id);
     }
-    flow = FlowState{FlowQueue(), std::move(flow_cfg), detail::RunFacts()};
+    flow = FlowState{FlowQueue(), std::move(flow_cfg), detail::RunFacts(),
+                     detail::RunWindow(stats_window_)};
+    flow.window.SetSteps(StepsOf(*flow.cfg));
   }
   if (watch_stalls) {
     health_->WatchStalls();
@@ -316,7 +343,34 @@ detail::FlowSnapshot FlowTrace::snapshotOf(const std::string& flow_id, const Flo
         !flow.queue.empty() && !points.empty() && snapshot.last_point == points.back()->point_id;
   }
   snapshot.facts = flow.facts;
+  snapshot.budget_ms = cfg.budget_ms;
+  snapshot.drift_pct = cfg.drift_pct;
+  // The numbers only: they are sorted outside the lock.
+  if (flow.window.count() != 0) {
+    snapshot.window = flow.window;
+    snapshot.point_ids = PointIds(cfg);
+  }
   return snapshot;
+}
+
+std::optional<FlowStatistics> FlowTrace::GetFlowStatistics(const std::string& flow_id) {
+  std::optional<detail::RunWindow> window;
+  uint32_t budget_ms = 0;
+  std::vector<std::string> point_ids;
+  {
+    detail::EngineLock lock(mutex_, "GetFlowStatistics");
+    if (!lock) {
+      return std::nullopt;
+    }
+    auto flow = flows_.find(flow_id);
+    if (flow == flows_.end()) {
+      return std::nullopt;
+    }
+    window = flow->second.window;
+    budget_ms = flow->second.cfg->budget_ms;
+    point_ids = PointIds(*flow->second.cfg);
+  }
+  return window->Summarise(budget_ms, point_ids);
 }
 
 std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& flow_id,

@@ -10,6 +10,7 @@ TracePoint::TracePoint(const std::string& point_id, bool success)
       timestamp_ms(std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::system_clock::now().time_since_epoch())
                        .count()),
+      steady_time(std::chrono::steady_clock::now()),
       success(success) {}
 
 }  // namespace trace
