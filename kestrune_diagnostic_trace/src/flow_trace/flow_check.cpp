@@ -41,7 +41,7 @@ class FlowCheck {
         event_(event),
         call_handler_(std::move(call_handler)),
         publish_(std::move(publish)),
-        first_seen_(flow.flow_points.size(), queue.size()) {}
+        first_seen_(flow.flow_points.size(), nullptr) {}
 
   void Run() {
     logSequences();
@@ -54,9 +54,9 @@ class FlowCheck {
   /// How many configured points the comparison found recorded, up to where it stopped.
   size_t reached() const { return reached_; }
 
-  /// Per configured point, the queue position of its first recording the
-  /// comparison took; the queue's size for a point it did not reach.
-  const std::vector<size_t>& firstSeen() const { return first_seen_; }
+  /// Per configured point, its first recording the comparison took; nullptr
+  /// for a point it did not reach.
+  const std::vector<const TracePoint*>& firstSeen() const { return first_seen_; }
 
  private:
   enum class Mismatch { kMissing, kDuplicated, kInvalid, kOrderError };
@@ -112,7 +112,7 @@ class FlowCheck {
         if (counted_ <= k) {
           ++reached_;
           counted_ = k + 1;
-          first_seen_[k] = i;
+          first_seen_[k] = recorded.get();
         }
         if (!recorded->success) {
           if (expected->is_critical) {
@@ -290,7 +290,7 @@ class FlowCheck {
         }
         if (taken == 0) {
           ++reached_;
-          first_seen_[k] = entry->second.front();
+          first_seen_[k] = queue_[entry->second.front()].get();
         }
         entry->second.pop_back();
         if (entry->second.empty()) {
@@ -370,7 +370,7 @@ class FlowCheck {
   size_t reached_{0};
   /// One past the index of the configured point counted last.
   size_t counted_{0};
-  std::vector<size_t> first_seen_;
+  std::vector<const TracePoint*> first_seen_;
 };
 
 /// First to last recorded point of the run, in milliseconds.
@@ -413,26 +413,19 @@ void noteVerdict(detail::RunFacts& facts, const FlowCheckResult& result, const F
 /// judged against the flow's budget. Returns the over-budget event to send, if any.
 std::optional<DiagnosticEvent> measureRun(const std::string& flow_id, const TraceFlowCfg& flow,
                                           const FlowQueue& queue, const FlowCheckResult& result,
-                                          const std::vector<size_t>& first_seen,
+                                          const std::vector<const TracePoint*>& first_seen,
                                           detail::RunWindow& window, detail::RunFacts& facts) {
   if (result.status != FlowCheckStatus::SUCCESS) {
     window.AddFailed();
     return std::nullopt;
   }
-  const detail::RunTiming timing = detail::MeasureRun(queue);
+  std::vector<double> steps(window.steps());
+  const detail::RunTiming timing =
+      detail::MeasureRun(queue, first_seen, steps.data(), steps.size());
   if (!timing.measured) {
     KLOG_WARN("Flow '{}': time stamps go backwards, run left out of its statistics", flow_id);
     window.AddLeftOut();
     return std::nullopt;
-  }
-  // A step is measured when the run reached both its points, the later one after the earlier.
-  std::vector<double> steps(window.steps(), -1.0);
-  for (size_t step = 0; step < steps.size() && step + 1 < first_seen.size(); ++step) {
-    const size_t from = first_seen[step];
-    const size_t to = first_seen[step + 1];
-    if (from < to && to < queue.size()) {
-      steps[step] = timing.Between(*queue[from], *queue[to]);
-    }
   }
   window.AddPassed(timing.duration_ms, steps.data());
 

@@ -47,14 +47,15 @@ void RunWindow::Resize(uint32_t capacity) {
     return;
   }
   const uint32_t kept = std::min(count_, capacity);
+  const size_t width = step_durations_.empty() ? 0 : steps_;
   std::vector<double> durations(capacity);
-  std::vector<double> step_durations(static_cast<size_t>(capacity) * steps_);
+  std::vector<double> step_durations(static_cast<size_t>(capacity) * width);
   // Oldest kept first, so the newest ends at kept - 1.
   for (uint32_t row = 0; row < kept; ++row) {
     const uint32_t age = kept - 1 - row;
     durations[row] = at(durations_, 1, 0, age);
-    for (size_t step = 0; step < steps_; ++step) {
-      step_durations[row * steps_ + step] = at(step_durations_, steps_, step, age);
+    for (size_t step = 0; step < width; ++step) {
+      step_durations[row * width + step] = at(step_durations_, width, step, age);
     }
   }
   capacity_ = capacity;
@@ -69,11 +70,14 @@ void RunWindow::SetSteps(size_t steps) {
     return;
   }
   steps_ = steps;
-  // Unmeasured until runs fill them again.
-  step_durations_.assign(static_cast<size_t>(capacity_) * steps_, -1.0);
+  step_durations_.clear();
 }
 
 void RunWindow::AddPassed(double duration_ms, const double* step_ms) {
+  if (step_durations_.empty() && steps_ != 0) {
+    // Rows of earlier runs stay unmeasured.
+    step_durations_.assign(static_cast<size_t>(capacity_) * steps_, -1.0);
+  }
   durations_[next_] = duration_ms;
   std::copy(step_ms, step_ms + steps_, step_durations_.begin() + next_ * steps_);
   next_ = (next_ + 1) % capacity_;
@@ -113,7 +117,8 @@ FlowStatistics RunWindow::Summarise(uint32_t budget_ms,
   }
 
   double growth = 0.0;
-  for (size_t step = 0; step < steps_ && step + 1 < points.size(); ++step) {
+  const size_t steps = step_durations_.empty() ? 0 : steps_;
+  for (size_t step = 0; step < steps && step + 1 < points.size(); ++step) {
     StepStatistics& figures = stats.steps.emplace_back();
     figures.from_point = points[step];
     figures.to_point = points[step + 1];
@@ -140,7 +145,10 @@ FlowStatistics RunWindow::Summarise(uint32_t budget_ms,
   return stats;
 }
 
-double RunTiming::Between(const TracePoint& from, const TracePoint& to) const {
+namespace {
+
+/// From `from` to `to` of one run, on the steady clock or the wall stamps; 0 when negative.
+double Between(const TracePoint& from, const TracePoint& to, bool steady) {
   const double ms =
       steady
           ? std::chrono::duration<double, std::milli>(*to.steady_time - *from.steady_time).count()
@@ -148,22 +156,50 @@ double RunTiming::Between(const TracePoint& from, const TracePoint& to) const {
   return std::max(ms, 0.0);
 }
 
-RunTiming MeasureRun(const std::deque<std::shared_ptr<TracePoint>>& queue) {
+/// Fills `step_ms`; false when a measured point has no steady stamp.
+bool MeasureSteps(const std::vector<const TracePoint*>& first_seen, double* step_ms, size_t steps,
+                  bool steady) {
+  // Read from the recordings themselves: no walk of the queue.
+  for (size_t step = 0; step < steps; ++step) {
+    step_ms[step] = -1.0;
+    if (step + 1 >= first_seen.size()) {
+      continue;
+    }
+    const TracePoint* earlier = first_seen[step];
+    const TracePoint* later = first_seen[step + 1];
+    if (earlier != nullptr && later != nullptr && earlier->index < later->index) {
+      if (steady && !(earlier->steady_time && later->steady_time)) {
+        return false;
+      }
+      step_ms[step] = Between(*earlier, *later, steady);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+RunTiming MeasureRun(const std::deque<std::shared_ptr<TracePoint>>& queue,
+                     const std::vector<const TracePoint*>& first_seen, double* step_ms,
+                     size_t steps) {
   RunTiming timing;
   if (queue.empty()) {
     return timing;
   }
-  timing.steady = std::all_of(queue.begin(), queue.end(),
-                              [](const auto& point) { return point->steady_time.has_value(); });
+  // Only the points measured need a steady stamp; without, every stamp of the
+  // run is a wall stamp, trusted only while they keep their order.
+  timing.steady = queue.front()->steady_time && queue.back()->steady_time &&
+                  MeasureSteps(first_seen, step_ms, steps, true);
   if (!timing.steady) {
     for (size_t i = 1; i < queue.size(); ++i) {
       if (queue[i]->timestamp_ms < queue[i - 1]->timestamp_ms) {
         return timing;
       }
     }
+    MeasureSteps(first_seen, step_ms, steps, false);
   }
   timing.measured = true;
-  timing.duration_ms = timing.Between(*queue.front(), *queue.back());
+  timing.duration_ms = Between(*queue.front(), *queue.back(), timing.steady);
   return timing;
 }
 

@@ -25,7 +25,8 @@ class RunWindow {
 
   /// Keeps the newest `capacity` runs (at least 1).
   void Resize(uint32_t capacity);
-  /// Drops the step durations, kept for a flow whose points changed.
+  /// Sets how many steps a run has; a change drops the step durations kept.
+  /// Their ring is allocated with the first passing run.
   void SetSteps(size_t steps);
   uint32_t capacity() const { return capacity_; }
   size_t steps() const { return steps_; }
@@ -33,6 +34,7 @@ class RunWindow {
 
   /// A passing run: its duration and one duration per step, a negative one
   /// for a step the run did not measure. `step_ms` holds steps() values.
+  /// Allocates nothing after the first.
   void AddPassed(double duration_ms, const double* step_ms);
   void AddFailed() { ++failed_; }
   void AddLeftOut() { ++left_out_; }
@@ -60,20 +62,23 @@ class RunWindow {
 };
 
 /// How long a run took: from its first to its last recorded point on the
-/// steady clock, or on the wall stamps when a point has none (another
+/// steady clock, or on the wall stamps when a point it measures has none (another
 /// process's point).
 struct RunTiming {
-  /// False when the run has wall stamps only and they go backwards: it is left out.
+  /// False when the run is measured by wall stamps and they go backwards: it is left out.
   bool measured{false};
-  /// Every point has a steady stamp.
+  /// Measured on the steady clock.
   bool steady{false};
   double duration_ms{0.0};
-
-  /// The time from `from` to `to` of the same run, on the same clock; 0 when negative.
-  double Between(const TracePoint& from, const TracePoint& to) const;
 };
 
-RunTiming MeasureRun(const std::deque<std::shared_ptr<TracePoint>>& queue);
+/// Measures a run and its `steps` steps into `step_ms` (-1: not measured).
+/// `first_seen` holds, per configured point, its first recording in the run,
+/// nullptr for a point not reached; a step is measured when the run reached
+/// both its points, the later one after the earlier.
+RunTiming MeasureRun(const std::deque<std::shared_ptr<TracePoint>>& queue,
+                     const std::vector<const TracePoint*>& first_seen, double* step_ms,
+                     size_t steps);
 
 }  // namespace detail
 }  // namespace trace
