@@ -46,6 +46,9 @@ kestrune_add_test(test_trace_recording)
 kestrune_add_test(test_running_check)
 # Runs that both checks judge, the running check while recording and CheckFlow after.
 kestrune_add_test(test_repeated_points)
+# Replaces the global operator new to count what recording allocates.
+kestrune_add_test(test_point_pool)
+kestrune_add_test(test_trace_point_handle)
 
 # Logs through the facade as told by its arguments; test_logger runs it once per environment.
 add_executable(logger_probe test/logger_probe.cpp)

@@ -14,6 +14,7 @@
 
 #include <rclcpp/node.hpp>
 
+#include "kestrune_diagnostic_trace/detail/flow_state.hpp"
 #include "kestrune_diagnostic_trace/detail/run_facts.hpp"
 #include "kestrune_diagnostic_trace/diagnostic_event.hpp"
 #include "kestrune_diagnostic_trace/flow_check_result.hpp"
@@ -21,6 +22,7 @@
 #include "kestrune_diagnostic_trace/trace_flow_cfg.hpp"
 #include "kestrune_diagnostic_trace/trace_point.hpp"
 #include "kestrune_diagnostic_trace/trace_point_cfg.hpp"
+#include "kestrune_diagnostic_trace/trace_point_handle.hpp"
 
 namespace kestrune {
 namespace trace {
@@ -28,6 +30,7 @@ namespace trace {
 namespace detail {
 class HealthReporter;
 class PeriodicThread;
+class Publication;
 struct ArrivalMark;
 struct FlowSnapshot;
 }  // namespace detail
@@ -37,9 +40,6 @@ struct FlowSnapshot;
 /// the engine (such calls are refused with an error line).
 using FlowHandler =
     std::function<void(const std::string& flow_id, const std::shared_ptr<FlowCheckResult>& result)>;
-
-/// The recorded points of one flow, oldest first.
-using FlowQueue = std::deque<std::shared_ptr<TracePoint>>;
 
 /// The process-wide flow tracer: flow configurations, recorded points, handlers
 /// and publishers, all behind one engine mutex.
@@ -96,6 +96,9 @@ class FlowTrace {
   /// As above, with key/value pairs that are appended to the point's event texts.
   void Trace(const std::string& flow_id, const std::string& point_id, bool success,
              const std::unordered_map<std::string, std::string>& metadata);
+  /// A handle that traces `point_id` into `flow_id` without looking the flow
+  /// up each time; the flow need not be registered yet.
+  TracePointHandle Point(const std::string& flow_id, const std::string& point_id);
 
   /// Empties the flow's queue and rewinds its running check, repeat counts
   /// included; refused for "heartbeat".
@@ -116,16 +119,8 @@ class FlowTrace {
   std::shared_ptr<FlowCheckResult> CheckFlow(const std::string& flow_id);
 
  private:
-  /// What the engine holds for one registered flow.
-  struct FlowState {
-    /// The points recorded since the flow was registered or last reset.
-    FlowQueue queue;
-    /// The flow's configuration, shared with whoever registered it; its
-    /// check_index and its points' exec_cnt are the running check's state.
-    std::shared_ptr<TraceFlowCfg> cfg;
-    /// What the checks found, for the flow's health report.
-    detail::RunFacts facts;
-  };
+  friend class TracePointHandle;
+  using FlowState = detail::FlowState;
 
   FlowTrace();
   /// Stops the health reporter and the heartbeat before the tables they read
@@ -134,9 +129,11 @@ class FlowTrace {
 
   /// One beat of the heartbeat thread.
   void beat();
-  /// Every flow as the health reporter needs it; takes the engine mutex.
-  std::vector<detail::FlowSnapshot> snapshotFlows();
-  static detail::FlowSnapshot snapshotOf(const std::string& flow_id, const FlowState& flow);
+  /// Every flow as the health reporter needs it, into `snapshots` (whose
+  /// entries are reused), sorted by flow id; takes the engine mutex in slices.
+  void snapshotFlows(std::vector<detail::FlowSnapshot>& snapshots);
+  static void snapshotInto(detail::FlowSnapshot& snapshot, const std::string& flow_id,
+                           const FlowState& flow);
   /// Sends the flow's stall event unless a point came since it stood at
   /// `mark`, and returns the flow as it is then; takes the engine mutex.
   std::optional<detail::FlowSnapshot> reportStall(const std::string& flow_id,
@@ -146,17 +143,28 @@ class FlowTrace {
   /// under the engine mutex at once. `publish_callback` replaces the current one when given.
   void load(const std::string& config_path, std::shared_ptr<rclcpp::Node> node,
             const PublishCallback* publish_callback);
-  /// Appends the point to the flow's queue and runs the running check; takes the engine mutex.
-  void recordPoint(const std::string& flow_id, std::shared_ptr<TracePoint>&& point);
+  /// Trace of a point made by the engine, stamped `timestamp_ms`, into a flow
+  /// found by id; engine mutex held.
+  void traceLocked(const std::string& flow_id, const std::string& point_id, bool success,
+                   int64_t timestamp_ms);
+  /// TracePointHandle::Trace.
+  void traceHandle(const TracePointHandle& handle, bool success);
+  /// Appends the point to the flow's queue and runs the running check; engine mutex held.
+  void record(const std::string& flow_id, FlowState& flow, std::shared_ptr<TracePoint>&& point);
 
   // Guarded by mutex_.
   std::unordered_map<std::string, FlowState> flows_;
+  /// Changes whenever a flow is added to or removed from flows_ (or the table
+  /// is replaced): handles and the health report's slices compare it to know
+  /// whether what they found is still there.
+  uint64_t flows_generation_{1};
   /// Apart from flows_: a handler may be registered before its flow and outlives it.
   std::unordered_map<std::string, FlowHandler> flow_handlers_;
   /// diag_topic → publisher, shared by the flows of that topic.
   std::unordered_map<std::string, std::shared_ptr<DiagnosticPublisher>> publishers_;
   std::shared_ptr<rclcpp::Node> node_;
-  PublishCallback publish_callback_;
+  /// The publish callback and the events' clock.
+  std::unique_ptr<detail::Publication> publication_;
 
   const FlowQueue empty_queue_;
   std::mutex mutex_;

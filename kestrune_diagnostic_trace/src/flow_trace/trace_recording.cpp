@@ -6,10 +6,14 @@
 #include "kestrune_diagnostic_trace/flow_config.hpp"
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
+#include "publication.hpp"
 #include "running_check.hpp"
+#include "wall_clock.hpp"
 
 namespace kestrune {
 namespace trace {
+
+using detail::FlowState;
 
 namespace {
 
@@ -20,14 +24,21 @@ constexpr size_t kHeartbeatQueueLimit = 1000;
 
 /// Makes room in the heartbeat flow's queue before an append: it is never
 /// reset, so it keeps only the newest points.
-void trimHeartbeatQueue(FlowQueue& queue) {
+void trimHeartbeatQueue(FlowState& flow) {
+  FlowQueue& queue = flow.queue;
   // Dropping half at once keeps the cost per heartbeat constant on average.
-  queue.erase(queue.begin(), queue.end() - kHeartbeatQueueLimit / 2);
+  const size_t dropped = queue.size() - kHeartbeatQueueLimit / 2;
+  for (size_t i = 0; i < dropped; ++i) {
+    flow.spare.Keep(std::move(queue[i]));
+  }
+  queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(dropped));
   uint32_t index = 0;
   for (auto& point : queue) {
-    // Renumbered copies: a check result may still hold the old point and read
-    // its index without the engine lock.
-    point = std::make_shared<TracePoint>(*point);
+    // A point held elsewhere (a check result) may have its index read without
+    // the engine lock: it is renumbered as a copy.
+    if (!detail::HeldOnlyHere(point)) {
+      point = std::make_shared<TracePoint>(*point);
+    }
     point->index = index++;
   }
 }
@@ -47,9 +58,33 @@ void rewindRunningCheck(TraceFlowCfg& flow) {
 
 }  // namespace
 
-// The hot path: one lookup finds the flow's queue and configuration, and the
-// running check is handed both. A point made by Trace itself is moved, not shared.
-void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoint>&& point) {
+// The hot path: the flow is found once, the point comes from the flow's own
+// spare points, and the running check is handed the flow's whole state.
+void FlowTrace::record(const std::string& flow_id, FlowState& flow,
+                       std::shared_ptr<TracePoint>&& point) {
+  FlowQueue& queue = flow.queue;
+  // Only the heartbeat flow is bounded; the size test keeps that check off the hot path.
+  if (queue.size() >= kHeartbeatQueueLimit && isHeartbeat(flow_id)) {
+    trimHeartbeatQueue(flow);
+  }
+  point->index = static_cast<uint32_t>(queue.size());
+  // Held apart from the queue: finding the back of a deque again costs more than a register.
+  const TracePoint& recorded = *point;
+  queue.push_back(std::move(point));
+  detail::RunningCheck(flow_id, recorded, flow, *publication_);
+}
+
+void FlowTrace::traceLocked(const std::string& flow_id, const std::string& point_id, bool success,
+                            int64_t timestamp_ms) {
+  auto flow = flows_.find(flow_id);
+  if (flow == flows_.end()) {
+    KLOG_WARN("flow_id {} not found", flow_id);
+    return;
+  }
+  record(flow_id, flow->second, flow->second.spare.Take(point_id, success, timestamp_ms));
+}
+
+void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {
   detail::EngineLock lock(mutex_, "Trace");
   if (!lock) {
     return;
@@ -59,32 +94,65 @@ void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoi
     KLOG_WARN("flow_id {} not found", flow_id);
     return;
   }
-  FlowQueue& queue = flow->second.queue;
-  // Only the heartbeat flow is bounded; the size test keeps that check off the hot path.
-  if (queue.size() >= kHeartbeatQueueLimit && isHeartbeat(flow_id)) {
-    trimHeartbeatQueue(queue);
-  }
-  point->index = static_cast<uint32_t>(queue.size());
-  // Held apart from the queue: finding the back of a deque again costs more than a register.
-  const TracePoint& recorded = *point;
-  queue.push_back(std::move(point));
-  detail::RunningCheck(flow_id, queue, recorded, *flow->second.cfg, flow->second.facts,
-                       publish_callback_);
-}
-
-void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {
-  recordPoint(flow_id, std::shared_ptr<TracePoint>(point));
+  record(flow_id, flow->second, std::shared_ptr<TracePoint>(point));
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, bool success) {
-  recordPoint(flow_id, std::make_shared<TracePoint>(point_id, success));
+  // Stamped before the lock, as a point made by the caller would be.
+  const int64_t timestamp_ms = detail::WallClockMs();
+  detail::EngineLock lock(mutex_, "Trace");
+  if (lock) {
+    traceLocked(flow_id, point_id, success, timestamp_ms);
+  }
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, bool success,
                       const std::unordered_map<std::string, std::string>& metadata) {
-  auto point = std::make_shared<TracePoint>(point_id, success);
+  const int64_t timestamp_ms = detail::WallClockMs();
+  detail::EngineLock lock(mutex_, "Trace");
+  if (!lock) {
+    return;
+  }
+  auto flow = flows_.find(flow_id);
+  if (flow == flows_.end()) {
+    KLOG_WARN("flow_id {} not found", flow_id);
+    return;
+  }
+  auto point = flow->second.spare.Take(point_id, success, timestamp_ms);
   point->metadata.insert(metadata.begin(), metadata.end());
-  recordPoint(flow_id, std::move(point));
+  record(flow_id, flow->second, std::move(point));
+}
+
+TracePointHandle FlowTrace::Point(const std::string& flow_id, const std::string& point_id) {
+  TracePointHandle handle(*this, flow_id, point_id);
+  detail::EngineLock lock(mutex_, "Point");
+  if (lock) {
+    auto flow = flows_.find(flow_id);
+    handle.flow_ = flow == flows_.end() ? nullptr : &flow->second;
+    handle.generation_ = flows_generation_;
+  }
+  return handle;
+}
+
+void FlowTrace::traceHandle(const TracePointHandle& handle, bool success) {
+  const int64_t timestamp_ms = detail::WallClockMs();
+  detail::EngineLock lock(mutex_, "Trace");
+  if (!lock) {
+    return;
+  }
+  // A flow found at this generation is still where it was found: flows are
+  // only added, removed or replaced wholesale with a new generation.
+  if (handle.generation_ != flows_generation_) {
+    auto flow = flows_.find(handle.flow_id_);
+    handle.flow_ = flow == flows_.end() ? nullptr : &flow->second;
+    handle.generation_ = flows_generation_;
+  }
+  if (handle.flow_ == nullptr) {
+    KLOG_WARN("flow_id {} not found", handle.flow_id_);
+    return;
+  }
+  record(handle.flow_id_, *handle.flow_,
+         handle.flow_->spare.Take(handle.point_id_, success, timestamp_ms));
 }
 
 void FlowTrace::ResetFlow(const std::string& flow_id) {
@@ -101,7 +169,7 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
     KLOG_WARN("flow_id {} not found", flow_id);
     return;
   }
-  flow->second.queue.clear();
+  flow->second.spare.KeepAll(flow->second.queue);
   rewindRunningCheck(*flow->second.cfg);
   flow->second.facts.NewRun();
 }
@@ -113,11 +181,12 @@ void FlowTrace::ResetAllFlows() {
   }
   for (auto& [flow_id, flow] : flows_) {
     if (!isHeartbeat(flow_id)) {
-      flow.queue.clear();
+      flow.spare.KeepAll(flow.queue);
       rewindRunningCheck(*flow.cfg);
       flow.facts.NewRun();
-    } else {
-      // Its queue is kept, and so is the count of the beats in it.
+    } else if (flow.cfg->check_index != 0) {
+      // Its queue is kept, and so is the count of the beats in it. Stored only
+      // when it changes: the heartbeat's configuration is read by others.
       flow.cfg->check_index = 0;
     }
   }
