@@ -400,6 +400,8 @@ std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id
     return result;
   }
   const FlowQueue& queue = found->second.queue;
+  // The result and the handler may keep the points they are given.
+  found->second.points_handed_out = true;
   // Kept alive by this check even if the holder of the configuration lets go of it.
   const std::shared_ptr<TraceFlowCfg> flow = found->second.cfg;
   if (queue.empty() || flow->flow_points.empty()) {

@@ -1,6 +1,7 @@
 // Reused points: what keeps recording free of allocations in steady state.
 #include "kestrune_diagnostic_trace/detail/point_pool.hpp"
 
+#include <iterator>
 #include <typeinfo>
 #include <utility>
 
@@ -25,7 +26,10 @@ std::shared_ptr<TracePoint> PointPool::Take(const std::string& point_id, bool su
   }
   std::shared_ptr<TracePoint> point = std::move(spare_.back());
   spare_.pop_back();
-  point->point_id = point_id;
+  // Usually the id it had in the last run: comparing costs less than copying.
+  if (point->point_id != point_id) {
+    point->point_id = point_id;
+  }
   point->timestamp_ms = timestamp_ms;
   point->success = success;
   point->index = 0;
@@ -41,10 +45,15 @@ void PointPool::Keep(std::shared_ptr<TracePoint>&& point) {
   }
 }
 
-void PointPool::KeepAll(FlowQueue& queue) {
+void PointPool::KeepAll(FlowQueue& queue, bool handed_out) {
   // Newest first, so that the oldest point is on top for the next run's first Take.
-  for (auto point = queue.rbegin(); point != queue.rend(); ++point) {
-    Keep(std::move(*point));
+  if (handed_out) {
+    for (auto point = queue.rbegin(); point != queue.rend(); ++point) {
+      Keep(std::move(*point));
+    }
+  } else {
+    spare_.insert(spare_.end(), std::make_move_iterator(queue.rbegin()),
+                  std::make_move_iterator(queue.rend()));
   }
   queue.clear();
 }

@@ -28,6 +28,12 @@ void AttachPublisher(rclcpp::Node& node, TraceFlowCfg& flow, PublisherTable& pub
   flow.publisher = publisher->second;
 }
 
+void Publication::Begin(DiagnosticEvent& event, const std::string& flow_id) {
+  event = initial_;
+  event.source_id = flow_id;
+  event.stamp = Stamp();
+}
+
 void Publication::Send(const TraceFlowCfg& flow, const DiagnosticEvent& event) const {
   if (flow.publisher) {
     flow.publisher->publish(event);

@@ -35,6 +35,10 @@ class Publication {
   /// since making one per event costs an allocation in ROS 2.
   builtin_interfaces::msg::Time Stamp() { return clock_.now(); }
 
+  /// Starts an event of `flow_id`, stamped now, in `event`, reused: every
+  /// field back to its initial value, the texts keeping their buffers.
+  void Begin(DiagnosticEvent& event, const std::string& flow_id);
+
   /// The publication rule: the flow's publisher, else the callback with the
   /// flow's topic (its result ignored), else nothing. Exceptions from either
   /// reach the caller.
@@ -43,6 +47,8 @@ class Publication {
  private:
   PublishCallback callback_;
   rclcpp::Clock clock_{RCL_SYSTEM_TIME};
+  /// An event as constructed; copying it clears a string without freeing its buffer.
+  const DiagnosticEvent initial_;
 };
 
 }  // namespace detail

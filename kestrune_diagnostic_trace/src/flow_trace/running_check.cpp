@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <limits>
-#include <optional>
 #include <string_view>
 
 #include "check_rules.hpp"
@@ -44,8 +43,8 @@ bool reportsOutcome(const TracePointCfg& cfg, const TracePoint& point) {
 
 /// Sends the events of one running check. Most points send nothing, so the
 /// event and its one clock reading are made on the first send only; a second
-/// send of the same check reuses both. The event's texts are built in buffers
-/// the flow keeps between checks, so a report allocates nothing once the flow
+/// send of the same check reuses both. The event is the flow's own, rebuilt
+/// in the buffers of the last, so a report allocates nothing once the flow
 /// has sent one like it.
 class Reporter {
  public:
@@ -53,38 +52,27 @@ class Reporter {
            Publication& publication)
       : flow_id_(flow_id), flow_(flow), point_(point), publication_(publication) {}
 
-  ~Reporter() {
-    if (event_) {
-      flow_.event_buffers.source_id.swap(event_->source_id);
-      flow_.event_buffers.msg.swap(event_->msg);
-    }
-  }
-
-  Reporter(const Reporter&) = delete;
-  Reporter& operator=(const Reporter&) = delete;
-
   RunFacts& facts() { return flow_.facts; }
 
   void Send(int32_t status, uint32_t id, std::string_view head, std::string_view tail,
             bool with_metadata) {
-    if (!event_) {
-      event_.emplace();
-      event_->source_id.swap(flow_.event_buffers.source_id);
-      event_->source_id = flow_id_;
-      event_->msg.swap(flow_.event_buffers.msg);
-      event_->stamp = publication_.Stamp();
+    DiagnosticEvent& event = flow_.event;
+    if (!begun_) {
+      publication_.Begin(event, flow_id_);
+      begun_ = true;
     }
-    event_->status = status;
-    event_->id = static_cast<int32_t>(id);
-    event_->msg.assign(head).append(tail);
+    event.status = status;
+    event.id = static_cast<int32_t>(id);
+    // Appended to the cleared text rather than assigned: assigning checks for
+    // overlap first and costs twice as much.
+    event.msg.clear();
+    event.msg.append(head).append(tail);
     if (with_metadata) {
-      appendMetadataText(event_->msg, point_);
+      appendMetadataText(event.msg, point_);
     }
-    publication_.Send(*flow_.cfg, *event_);
-    KLOG_INFO("ROS2 topic pub: '{}'", event_->msg);
-    // Swapped, not copied: the text goes to the flow's facts without a copy,
-    // and a second event of this check is built in the old buffer.
-    flow_.facts.last_event.swap(event_->msg);
+    publication_.Send(*flow_.cfg, event);
+    KLOG_INFO("ROS2 topic pub: '{}'", event.msg);
+    flow_.facts.last_event = event.msg;
   }
 
   /// The success or failure report of a match at `cfg`; the caller has
@@ -107,7 +95,7 @@ class Reporter {
   FlowState& flow_;
   const TracePoint& point_;
   Publication& publication_;
-  std::optional<DiagnosticEvent> event_;
+  bool begun_{false};
 };
 
 // The paths below are kept out of line, so that the usual point, which takes

@@ -56,6 +56,14 @@ void rewindRunningCheck(TraceFlowCfg& flow) {
   }
 }
 
+// A reset: the run's points go to the spare ones, and a new run begins.
+void resetRun(FlowState& flow) {
+  flow.spare.KeepAll(flow.queue, flow.points_handed_out);
+  flow.points_handed_out = false;
+  rewindRunningCheck(*flow.cfg);
+  flow.facts.NewRun();
+}
+
 }  // namespace
 
 // The hot path: the flow is found once, the point comes from the flow's own
@@ -94,6 +102,7 @@ void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoi
     KLOG_WARN("flow_id {} not found", flow_id);
     return;
   }
+  flow->second.points_handed_out = true;
   record(flow_id, flow->second, std::shared_ptr<TracePoint>(point));
 }
 
@@ -169,9 +178,7 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
     KLOG_WARN("flow_id {} not found", flow_id);
     return;
   }
-  flow->second.spare.KeepAll(flow->second.queue);
-  rewindRunningCheck(*flow->second.cfg);
-  flow->second.facts.NewRun();
+  resetRun(flow->second);
 }
 
 void FlowTrace::ResetAllFlows() {
@@ -181,9 +188,7 @@ void FlowTrace::ResetAllFlows() {
   }
   for (auto& [flow_id, flow] : flows_) {
     if (!isHeartbeat(flow_id)) {
-      flow.spare.KeepAll(flow.queue);
-      rewindRunningCheck(*flow.cfg);
-      flow.facts.NewRun();
+      resetRun(flow);
     } else if (flow.cfg->check_index != 0) {
       // Its queue is kept, and so is the count of the beats in it. Stored only
       // when it changes: the heartbeat's configuration is read by others.
@@ -202,6 +207,8 @@ const FlowQueue& FlowTrace::GetTracePoints(const std::string& flow_id) {
     KLOG_WARN("flow_id {} not found", flow_id);
     return empty_queue_;
   }
+  // The reader may keep what it finds there.
+  flow->second.points_handed_out = true;
   return flow->second.queue;
 }
 

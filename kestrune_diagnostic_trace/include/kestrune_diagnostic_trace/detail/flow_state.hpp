@@ -2,10 +2,10 @@
 #define KESTRUNE_DIAGNOSTIC_TRACE__DETAIL__FLOW_STATE_HPP_
 
 #include <memory>
-#include <string>
 
 #include "kestrune_diagnostic_trace/detail/point_pool.hpp"
 #include "kestrune_diagnostic_trace/detail/run_facts.hpp"
+#include "kestrune_diagnostic_trace/diagnostic_event.hpp"
 #include "kestrune_diagnostic_trace/trace_flow_cfg.hpp"
 #include "kestrune_diagnostic_trace/trace_point.hpp"
 
@@ -24,11 +24,11 @@ struct FlowState {
   RunFacts facts;
   /// Points of earlier runs, for the next ones.
   PointPool spare;
-  /// The buffers of the running check's event texts, kept between its events.
-  struct EventBuffers {
-    std::string source_id;
-    std::string msg;
-  } event_buffers;
+  /// Whether a point of this run may be held outside the engine: by a check
+  /// result, by a reader of the queue, or by the caller who prepared it.
+  bool points_handed_out{false};
+  /// The running check's event, kept so that its texts keep their buffers.
+  DiagnosticEvent event;
 };
 
 }  // namespace detail

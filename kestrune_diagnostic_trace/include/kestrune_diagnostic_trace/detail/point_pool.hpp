@@ -30,7 +30,9 @@ class PointPool {
 
   /// Keeps the points of `queue` it can and empties the queue; the next run
   /// takes them in the same order, so each id meets a buffer that fits it.
-  void KeepAll(FlowQueue& queue);
+  /// Unless `handed_out`, no point of the queue has left the engine, and all
+  /// are kept without a look at each.
+  void KeepAll(FlowQueue& queue, bool handed_out);
 
  private:
   /// Taken from the back.
