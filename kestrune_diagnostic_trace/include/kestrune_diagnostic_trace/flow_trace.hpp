@@ -91,7 +91,10 @@ class FlowTrace {
 
   /// Records a prepared point and judges it at once.
   void Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point);
-  /// Records a new point stamped now and judges it at once.
+  /// Records a new point stamped now and judges it at once. Once the flow has
+  /// run and been reset, the point is one of its earlier ones, rewritten:
+  /// nothing is allocated unless it sends an event through a node's publisher
+  /// or the run outgrows the queue's first block (32 points).
   void Trace(const std::string& flow_id, const std::string& point_id, bool success);
   /// As above, with key/value pairs that are appended to the point's event texts.
   void Trace(const std::string& flow_id, const std::string& point_id, bool success,
@@ -101,7 +104,8 @@ class FlowTrace {
   TracePointHandle Point(const std::string& flow_id, const std::string& point_id);
 
   /// Empties the flow's queue and rewinds its running check, repeat counts
-  /// included; refused for "heartbeat".
+  /// included; refused for "heartbeat". The points nobody else holds are kept
+  /// for the next run.
   void ResetFlow(const std::string& flow_id);
   /// ResetFlow for every flow, except that the heartbeat queue and its repeat
   /// counts are kept (the queue holds at most its newest 1000 points).
@@ -143,6 +147,10 @@ class FlowTrace {
   /// under the engine mutex at once. `publish_callback` replaces the current one when given.
   void load(const std::string& config_path, std::shared_ptr<rclcpp::Node> node,
             const PublishCallback* publish_callback);
+  /// The flow, or null after the line "flow_id {} not found"; engine mutex held.
+  FlowState* flowOrWarn(const std::string& flow_id);
+  /// Brings what the handle found up to date with the flow table; engine mutex held.
+  void resolve(const TracePointHandle& handle);
   /// Trace of a point made by the engine, stamped `timestamp_ms`, into a flow
   /// found by id; engine mutex held.
   void traceLocked(const std::string& flow_id, const std::string& point_id, bool success,

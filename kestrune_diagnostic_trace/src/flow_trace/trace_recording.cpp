@@ -82,14 +82,20 @@ void FlowTrace::record(const std::string& flow_id, FlowState& flow,
   detail::RunningCheck(flow_id, recorded, flow, *publication_);
 }
 
-void FlowTrace::traceLocked(const std::string& flow_id, const std::string& point_id, bool success,
-                            int64_t timestamp_ms) {
+FlowState* FlowTrace::flowOrWarn(const std::string& flow_id) {
   auto flow = flows_.find(flow_id);
   if (flow == flows_.end()) {
     KLOG_WARN("flow_id {} not found", flow_id);
-    return;
+    return nullptr;
   }
-  record(flow_id, flow->second, flow->second.spare.Take(point_id, success, timestamp_ms));
+  return &flow->second;
+}
+
+void FlowTrace::traceLocked(const std::string& flow_id, const std::string& point_id, bool success,
+                            int64_t timestamp_ms) {
+  if (FlowState* flow = flowOrWarn(flow_id)) {
+    record(flow_id, *flow, flow->spare.Take(point_id, success, timestamp_ms));
+  }
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {
@@ -97,13 +103,15 @@ void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoi
   if (!lock) {
     return;
   }
-  auto flow = flows_.find(flow_id);
-  if (flow == flows_.end() || !point) {
+  if (!point) {
+    // Refused as an unknown flow is.
     KLOG_WARN("flow_id {} not found", flow_id);
     return;
   }
-  flow->second.points_handed_out = true;
-  record(flow_id, flow->second, std::shared_ptr<TracePoint>(point));
+  if (FlowState* flow = flowOrWarn(flow_id)) {
+    flow->points_handed_out = true;
+    record(flow_id, *flow, std::shared_ptr<TracePoint>(point));
+  }
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, bool success) {
@@ -119,28 +127,31 @@ void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, b
                       const std::unordered_map<std::string, std::string>& metadata) {
   const int64_t timestamp_ms = detail::WallClockMs();
   detail::EngineLock lock(mutex_, "Trace");
-  if (!lock) {
-    return;
+  FlowState* flow = lock ? flowOrWarn(flow_id) : nullptr;
+  if (flow != nullptr) {
+    auto point = flow->spare.Take(point_id, success, timestamp_ms);
+    point->metadata.insert(metadata.begin(), metadata.end());
+    record(flow_id, *flow, std::move(point));
   }
-  auto flow = flows_.find(flow_id);
-  if (flow == flows_.end()) {
-    KLOG_WARN("flow_id {} not found", flow_id);
-    return;
-  }
-  auto point = flow->second.spare.Take(point_id, success, timestamp_ms);
-  point->metadata.insert(metadata.begin(), metadata.end());
-  record(flow_id, flow->second, std::move(point));
 }
 
 TracePointHandle FlowTrace::Point(const std::string& flow_id, const std::string& point_id) {
   TracePointHandle handle(*this, flow_id, point_id);
   detail::EngineLock lock(mutex_, "Point");
   if (lock) {
-    auto flow = flows_.find(flow_id);
+    resolve(handle);
+  }
+  return handle;
+}
+
+void FlowTrace::resolve(const TracePointHandle& handle) {
+  // A flow found at this generation is still where it was found: flows are
+  // only added, removed or replaced wholesale with a new generation.
+  if (handle.generation_ != flows_generation_) {
+    auto flow = flows_.find(handle.flow_id_);
     handle.flow_ = flow == flows_.end() ? nullptr : &flow->second;
     handle.generation_ = flows_generation_;
   }
-  return handle;
 }
 
 void FlowTrace::traceHandle(const TracePointHandle& handle, bool success) {
@@ -149,13 +160,7 @@ void FlowTrace::traceHandle(const TracePointHandle& handle, bool success) {
   if (!lock) {
     return;
   }
-  // A flow found at this generation is still where it was found: flows are
-  // only added, removed or replaced wholesale with a new generation.
-  if (handle.generation_ != flows_generation_) {
-    auto flow = flows_.find(handle.flow_id_);
-    handle.flow_ = flow == flows_.end() ? nullptr : &flow->second;
-    handle.generation_ = flows_generation_;
-  }
+  resolve(handle);
   if (handle.flow_ == nullptr) {
     KLOG_WARN("flow_id {} not found", handle.flow_id_);
     return;
@@ -173,12 +178,9 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
   if (!lock) {
     return;
   }
-  auto flow = flows_.find(flow_id);
-  if (flow == flows_.end()) {
-    KLOG_WARN("flow_id {} not found", flow_id);
-    return;
+  if (FlowState* flow = flowOrWarn(flow_id)) {
+    resetRun(*flow);
   }
-  resetRun(flow->second);
 }
 
 void FlowTrace::ResetAllFlows() {
@@ -202,14 +204,13 @@ const FlowQueue& FlowTrace::GetTracePoints(const std::string& flow_id) {
   if (!lock) {
     return empty_queue_;
   }
-  auto flow = flows_.find(flow_id);
-  if (flow == flows_.end()) {
-    KLOG_WARN("flow_id {} not found", flow_id);
+  FlowState* flow = flowOrWarn(flow_id);
+  if (flow == nullptr) {
     return empty_queue_;
   }
   // The reader may keep what it finds there.
-  flow->second.points_handed_out = true;
-  return flow->second.queue;
+  flow->points_handed_out = true;
+  return flow->queue;
 }
 
 uint64_t FlowTrace::GetFlowDuration(const std::string& flow_id) {
