@@ -5,11 +5,14 @@
 # kestrune_diagnostic_trace/docs/benchmarks.md.
 #
 # Usage: tools/run_benchmarks.sh [--runs N] [--repetitions N] [--min-time SECONDS] [--quick]
+#                                [--init-reference FILE]
 #   defaults: 3 runs of 9 repetitions of at least 0.5 s each; the page shows the median
 #   over the runs. This takes a quarter of an hour or more.
 #   --quick: one short run of the suppressed benchmarks and the instruction counts, in
 #   under two minutes once built; the table goes to <build root>/bench/results/benchmarks.md
 #   and to standard output, and the docs stay as they are. For a check before a commit.
+#   --init-reference FILE: the JSON output of `kestrune_lint_benchmarks --benchmark_filter=^Init/`
+#   of an earlier build, run just before; the page then compares Init with it.
 # Build tree: <build root>/bench (KESTRUNE_BUILD_ROOT, default .build in the repository).
 set -euo pipefail
 # shellcheck source=tools/common.sh
@@ -24,13 +27,15 @@ runs=3
 repetitions=9
 min_time=0.5
 quick=false
-usage="usage: $0 [--runs N] [--repetitions N] [--min-time SECONDS] [--quick]"
+init_reference=""
+usage="usage: $0 [--runs N] [--repetitions N] [--min-time SECONDS] [--quick] [--init-reference FILE]"
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
     --repetitions) repetitions="$2"; shift 2 ;;
     --min-time) min_time="$2"; shift 2 ;;
     --quick) quick=true; shift ;;
+    --init-reference) init_reference="$2"; shift 2 ;;
     *) echo "${usage}" >&2; exit 2 ;;
   esac
 done
@@ -94,6 +99,7 @@ if [[ "${quick}" != true ]]; then
     --benchmark_out_format=json --benchmark_out="${results}/monitor.json"
   extra=(--devnull "${devnull[@]}" --holds "${results}/holds.json" --init "${results}/init.json"
          --monitor "${results}/monitor.json")
+  [[ -n "${init_reference}" ]] && extra+=(--init-reference "${init_reference}")
 fi
 
 echo "=== instruction counts (callgrind) ==="

@@ -89,6 +89,8 @@ def verdict(ratio, limit):
 class Page:
     def __init__(self):
         self.lines = []
+        # (figure, value, target, verdict) of every row that has a target.
+        self.targets = []
 
     def add(self, *lines):
         self.lines.extend(lines)
@@ -97,7 +99,17 @@ class Page:
         self.add("| " + " | ".join(header) + " |", "|" + "---|" * len(header))
         for row in rows:
             self.add("| " + " | ".join(row) + " |")
+            if row[-1] in ("met", "**not met**"):
+                self.targets.append((row[0], row[2] or row[1], row[3], row[-1]))
         self.add("")
+
+    def insert_targets(self, before):
+        """The targets of all tables, met or not, as one table ahead of the line `before`."""
+        at = self.lines.index(before)
+        lines = ["## Targets", "", "| figure | value | target |  |", "|---|---|---|---|"]
+        lines += [f"| {name} | {value} | {target} | {result} |"
+                  for name, value, target, result in self.targets]
+        self.lines[at:at] = lines + [""]
 
 
 def main():
@@ -115,6 +127,8 @@ def main():
     parser.add_argument("--commit", required=True)
     parser.add_argument("--holds", help="JSON of kestrune_hold_benchmarks (optional)")
     parser.add_argument("--init", help="JSON of the Init benchmark of kestrune_lint_benchmarks (optional)")
+    parser.add_argument("--init-reference",
+                        help="the same from the build to compare with, run just before (optional)")
     parser.add_argument("--monitor", help="JSON of kestrune_monitor_benchmarks (optional)")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
@@ -256,22 +270,38 @@ def main():
     if args.holds:
         holds_section(page, args.holds)
     if args.init:
-        runs, _ = median_entries(args.init)
-        entry = runs.get("Init/10000_flows")
-        if entry:
-            ms = entry["real_time"] * NS_PER_UNIT[entry["time_unit"]] / 1e6
-            page.add("## Init (logging suppressed)", "",
-                     "`Init` of a file of 10,000 flows of five points each, without a node",
-                     "(`kestrune_lint_benchmarks`, wall-clock time).", "")
-            page.table(["benchmark", "median", "", "", ""],
-                       [["Init/10000_flows", f"{ms:.0f} ms", "", "", ""]])
+        init_section(page, args.init, args.init_reference)
 
     if args.monitor:
         monitor_section(page, args.monitor)
+    page.insert_targets("## What is measured")
 
     with open(args.out, "w", encoding="utf-8") as stream:
         stream.write("\n".join(page.lines).rstrip() + "\n")
     return 0
+
+
+def init_ms(path):
+    runs, _ = median_entries(path)
+    entry = runs.get("Init/10000_flows/real_time") or runs.get("Init/10000_flows")
+    return entry and entry["real_time"] * NS_PER_UNIT[entry["time_unit"]] / 1e6
+
+
+def init_section(page, path, reference_path):
+    """Init of 10,000 flows, and against an earlier build when one was run."""
+    ms = init_ms(path)
+    if not ms:
+        return
+    page.add("## Init (logging suppressed)", "",
+             "`Init` of a file of 10,000 flows of five points each, without a node",
+             "(`kestrune_lint_benchmarks`, the median of its repetitions).", "")
+    rows = [["Init/10000_flows", f"{ms:.0f} ms", "", "", ""]]
+    reference = reference_path and init_ms(reference_path)
+    if reference:
+        ratio = ms / reference
+        rows.append(["Init/10000_flows ÷ the earlier build's", f"{reference:.0f} ms before",
+                     f"{ratio:.2f}", "≤ 1.1", verdict(ratio, 1.1)])
+    page.table(["benchmark", "median", "ratio", "target", ""], rows)
 
 
 def holds_section(page, path):
@@ -294,14 +324,13 @@ def holds_section(page, path):
     rows = []
     for thread, key in (("heartbeat", "heartbeat"), ("health report", "diagnostics")):
         longest = entry[f"{key}_longest_us"]
-        rows.append([f"longest hold, {thread}", f"{longest:.1f} µs",
-                     f"{entry[f'{key}_holds']:,.0f} holds", "≤ 100 µs",
-                     "met" if longest <= 100 else "**not met**"])
+        rows.append([f"longest hold, {thread}", f"{entry[f'{key}_holds']:,.0f} holds",
+                     f"{longest:.1f} µs", "≤ 100 µs", "met" if longest <= 100 else "**not met**"])
     latencies = ", ".join(f"{label} {fmt_ns(entry[key])}" for label, key in (
         ("p50", "trace_p50_ns"), ("p99", "trace_p99_ns"), ("p99.9", "trace_p999_ns"),
         ("longest", "trace_longest_ns")))
-    rows.append(["`Trace` latency", latencies, "", "", ""])
-    page.table(["figure", "value", "count", "target", ""], rows)
+    rows.append(["`Trace` latency", "", latencies, "", ""])
+    page.table(["figure", "count", "value", "target", ""], rows)
 
 
 def monitor_section(page, path):

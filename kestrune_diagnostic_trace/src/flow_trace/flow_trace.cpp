@@ -279,6 +279,19 @@ void FlowTrace::snapshotFlows(std::vector<detail::FlowSnapshot>& snapshots) {
   // its own, so that with thousands of flows no slice holds up a Trace for
   // long. A flow added or removed between two slices starts the walk again;
   // after a few such starts the rest is taken at once.
+  size_t flows = 0;
+  {
+    detail::EngineLock lock(mutex_, "diagnostics");
+    if (!lock) {
+      snapshots.clear();
+      return;
+    }
+    flows = flows_.size();
+  }
+  // Made before the slices: growing the vector under the lock would move every entry.
+  if (snapshots.size() < flows) {
+    snapshots.resize(flows);
+  }
   size_t taken = 0;
   size_t bucket = 0;
   size_t restarts = 0;
