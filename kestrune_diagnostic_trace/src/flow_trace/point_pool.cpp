@@ -39,8 +39,8 @@ std::shared_ptr<TracePoint> PointPool::Take(const std::string& point_id, bool su
   return point;
 }
 
-void PointPool::Keep(std::shared_ptr<TracePoint>&& point) {
-  if (point && typeid(*point) == typeid(TracePoint) && HeldOnlyHere(point)) {
+void PointPool::Keep(std::shared_ptr<TracePoint>&& point, bool handed_out) {
+  if (!handed_out || (point && typeid(*point) == typeid(TracePoint) && HeldOnlyHere(point))) {
     spare_.push_back(std::move(point));
   }
 }
@@ -49,7 +49,7 @@ void PointPool::KeepAll(FlowQueue& queue, bool handed_out) {
   // Newest first, so that the oldest point is on top for the next run's first Take.
   if (handed_out) {
     for (auto point = queue.rbegin(); point != queue.rend(); ++point) {
-      Keep(std::move(*point));
+      Keep(std::move(*point), true);
     }
   } else {
     spare_.insert(spare_.end(), std::make_move_iterator(queue.rbegin()),

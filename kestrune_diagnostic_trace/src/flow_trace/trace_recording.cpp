@@ -29,23 +29,30 @@ void trimHeartbeatQueue(FlowState& flow) {
   // Dropping half at once keeps the cost per heartbeat constant on average.
   const size_t dropped = queue.size() - kHeartbeatQueueLimit / 2;
   for (size_t i = 0; i < dropped; ++i) {
-    flow.spare.Keep(std::move(queue[i]));
+    flow.spare.Keep(std::move(queue[i]), flow.points_handed_out);
   }
   queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(dropped));
   uint32_t index = 0;
   for (auto& point : queue) {
     // A point held elsewhere (a check result) may have its index read without
     // the engine lock: it is renumbered as a copy.
-    if (!detail::HeldOnlyHere(point)) {
+    if (flow.points_handed_out && !detail::HeldOnlyHere(point)) {
       point = std::make_shared<TracePoint>(*point);
     }
     point->index = index++;
   }
+  // Every point left is the queue's alone now.
+  flow.points_handed_out = false;
 }
 
 bool isHeartbeat(const std::string& flow_id) {
   // Compared as a view: its length decides at once for almost every flow id.
   return std::string_view(flow_id) == kHeartbeatFlowId;
+}
+
+// Out of line, so that the lookup around it stays small enough to inline.
+[[gnu::noinline, gnu::cold]] void warnNotFound(const std::string& flow_id) {
+  KLOG_WARN("flow_id {} not found", flow_id);
 }
 
 // Repeat counts belong to one run, like the queue: a new run counts afresh.
@@ -82,10 +89,11 @@ void FlowTrace::record(const std::string& flow_id, FlowState& flow,
   detail::RunningCheck(flow_id, recorded, flow, *publication_);
 }
 
-FlowState* FlowTrace::flowOrWarn(const std::string& flow_id) {
+// Inline: it is on the path of every Trace, and only this file uses it.
+inline FlowState* FlowTrace::flowOrWarn(const std::string& flow_id) {
   auto flow = flows_.find(flow_id);
   if (flow == flows_.end()) {
-    KLOG_WARN("flow_id {} not found", flow_id);
+    warnNotFound(flow_id);
     return nullptr;
   }
   return &flow->second;
@@ -105,7 +113,7 @@ void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoi
   }
   if (!point) {
     // Refused as an unknown flow is.
-    KLOG_WARN("flow_id {} not found", flow_id);
+    warnNotFound(flow_id);
     return;
   }
   if (FlowState* flow = flowOrWarn(flow_id)) {
@@ -162,7 +170,7 @@ void FlowTrace::traceHandle(const TracePointHandle& handle, bool success) {
   }
   resolve(handle);
   if (handle.flow_ == nullptr) {
-    KLOG_WARN("flow_id {} not found", handle.flow_id_);
+    warnNotFound(handle.flow_id_);
     return;
   }
   record(handle.flow_id_, *handle.flow_,

@@ -24,8 +24,9 @@ struct FlowState {
   RunFacts facts;
   /// Points of earlier runs, for the next ones.
   PointPool spare;
-  /// Whether a point of this run may be held outside the engine: by a check
+  /// Whether a point in the queue may be held outside the engine: by a check
   /// result, by a reader of the queue, or by the caller who prepared it.
+  /// Cleared when the queue is emptied (or, for the heartbeat, trimmed).
   bool points_handed_out{false};
   /// The running check's event, kept so that its texts keep their buffers.
   DiagnosticEvent event;

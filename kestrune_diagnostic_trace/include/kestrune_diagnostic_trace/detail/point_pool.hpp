@@ -24,14 +24,13 @@ class PointPool {
   /// place (its id reuses its buffer), or a new one when none is kept.
   std::shared_ptr<TracePoint> Take(const std::string& point_id, bool success, int64_t timestamp_ms);
 
-  /// Keeps `point` when nobody else holds it and the engine made it (not a
-  /// caller's subclass); leaves it alone otherwise.
-  void Keep(std::shared_ptr<TracePoint>&& point);
+  /// Keeps `point` for reuse. When it may have been `handed_out`, only if
+  /// nobody else holds it and the engine made it (not a caller's subclass);
+  /// otherwise it is left alone.
+  void Keep(std::shared_ptr<TracePoint>&& point, bool handed_out);
 
   /// Keeps the points of `queue` it can and empties the queue; the next run
   /// takes them in the same order, so each id meets a buffer that fits it.
-  /// Unless `handed_out`, no point of the queue has left the engine, and all
-  /// are kept without a look at each.
   void KeepAll(FlowQueue& queue, bool handed_out);
 
  private:
