@@ -85,7 +85,8 @@ std::string Config() {
     loud += "      - {point_id: " + kPoints[i] + ", event_id: " + std::to_string(i + 1) +
             ", on_success: true}\n";
   }
-  return "workflows:\n" + quiet + loud;
+  // The heartbeat flow, without a thread: the test beats by hand.
+  return "workflows:\n" + quiet + loud + "  - flow_id: heartbeat\n";
 }
 
 class PointPool : public ::testing::Test {
@@ -163,6 +164,23 @@ TEST_F(PointPool, points_held_by_a_result_or_their_caller_are_never_rewritten) {
     EXPECT_NE(point.get(), held);
     EXPECT_NE(point, prepared);
   }
+}
+
+// The heartbeat's queue is trimmed rather than reset: a point of the caller's
+// kept there is renumbered as a copy and never reused.
+TEST_F(PointPool, a_prepared_heartbeat_point_outlasts_the_trims_of_its_queue_unchanged) {
+  for (int beat = 0; beat < 1000; ++beat) {
+    Engine()->Trace("heartbeat", "heartbeat", true);
+  }
+  // Recorded right after a trim.
+  auto prepared = std::make_shared<TracePoint>("heartbeat", false);
+  Engine()->Trace("heartbeat", prepared);
+  const uint32_t index = prepared->index;
+  for (int beat = 0; beat < 2000; ++beat) {
+    Engine()->Trace("heartbeat", "heartbeat", true);
+  }
+  EXPECT_EQ(prepared->index, index);
+  EXPECT_FALSE(prepared->success);
 }
 
 TEST_F(PointPool, a_reused_point_carries_only_what_its_own_trace_gave_it) {

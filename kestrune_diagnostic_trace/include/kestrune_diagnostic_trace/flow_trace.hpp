@@ -157,8 +157,10 @@ class FlowTrace {
                    int64_t timestamp_ms);
   /// TracePointHandle::Trace.
   void traceHandle(const TracePointHandle& handle, bool success);
-  /// Appends the point to the flow's queue and runs the running check; engine mutex held.
-  void record(const std::string& flow_id, FlowState& flow, std::shared_ptr<TracePoint>&& point);
+  /// Appends the point to the flow's queue and runs the running check; engine
+  /// mutex held. `callers`: the point is the caller's, who may still hold it.
+  void record(const std::string& flow_id, FlowState& flow, std::shared_ptr<TracePoint>&& point,
+              bool callers = false);
 
   // Guarded by mutex_.
   std::unordered_map<std::string, FlowState> flows_;

@@ -76,11 +76,15 @@ void resetRun(FlowState& flow) {
 // The hot path: the flow is found once, the point comes from the flow's own
 // spare points, and the running check is handed the flow's whole state.
 void FlowTrace::record(const std::string& flow_id, FlowState& flow,
-                       std::shared_ptr<TracePoint>&& point) {
+                       std::shared_ptr<TracePoint>&& point, bool callers) {
   FlowQueue& queue = flow.queue;
   // Only the heartbeat flow is bounded; the size test keeps that check off the hot path.
   if (queue.size() >= kHeartbeatQueueLimit && isHeartbeat(flow_id)) {
     trimHeartbeatQueue(flow);
+  }
+  // Noted after the trim, which clears the note for the points it leaves.
+  if (callers) {
+    flow.points_handed_out = true;
   }
   point->index = static_cast<uint32_t>(queue.size());
   // Held apart from the queue: finding the back of a deque again costs more than a register.
@@ -117,8 +121,7 @@ void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoi
     return;
   }
   if (FlowState* flow = flowOrWarn(flow_id)) {
-    flow->points_handed_out = true;
-    record(flow_id, *flow, std::shared_ptr<TracePoint>(point));
+    record(flow_id, *flow, std::shared_ptr<TracePoint>(point), true);
   }
 }
 
