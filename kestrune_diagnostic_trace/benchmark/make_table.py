@@ -106,7 +106,14 @@ class Page:
     def insert_targets(self, before):
         """The targets of all tables, met or not, as one table ahead of the line `before`."""
         at = self.lines.index(before)
-        lines = ["## Targets", "", "| figure | value | target |  |", "|---|---|---|---|"]
+        missed = [name for name, _, _, result in self.targets if result != "met"]
+        lines = ["## Targets", "",
+                 f"{len(self.targets) - len(missed)} of {len(self.targets)} met; not met: "
+                 + (", ".join(f"`{name}`" for name in missed) or "none") + ".",
+                 "Times move with the machine's load; where a time and an instruction count",
+                 "measure the same call (`Trace/no_event` and `Trace`, `Trace/node_event` and",
+                 "`TraceNodeEvent`), the count is the steadier figure.", "",
+                 "| figure | value | target |  |", "|---|---|---|---|"]
         lines += [f"| {name} | {value} | {target} | {result} |"
                   for name, value, target, result in self.targets]
         self.lines[at:at] = lines + [""]
