@@ -15,6 +15,7 @@
 #include "flow_health.hpp"
 #include "health_reporter.hpp"
 #include "kestrune_diagnostic_trace/flow_config.hpp"
+#include "kestrune_diagnostic_trace/flow_report.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
 #include "lock_holds.hpp"
 #include "periodic_thread.hpp"
@@ -377,8 +378,10 @@ std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& fl
   event.source_id = flow_id;
   event.id = static_cast<int32_t>(cfg.event_id);
   event.status = 1;
+  event.kind = DiagnosticEvent::KIND_STALL;
+  event.point_id = last_point;
   event.msg = "Status Failed, flow stalled: " + flow_id + " after " + last_point;
-  flow->second.facts.NoteFailure(last_point, "flow stalled");
+  flow->second.facts.NoteFailure(last_point, report::kReasonStalled);
   flow->second.facts.last_event = event.msg;
   KLOG_WARN("Flow '{}' stalled: no point for {} ms after '{}'", flow_id, cfg.stall_ms, last_point);
   try {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "check_rules.hpp"
+#include "kestrune_diagnostic_trace/flow_report.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
 
 namespace kestrune {
@@ -16,6 +17,7 @@ namespace {
 
 constexpr int32_t kStatusOk = 0;
 constexpr int32_t kStatusFailed = 1;
+constexpr uint8_t kPointEvent = DiagnosticEvent::KIND_POINT;
 
 // The reporter's key:value pairs after a comma, so a receiver sees the point's context.
 void appendMetadataText(std::string& text, const TracePoint& point) {
@@ -54,13 +56,15 @@ class Reporter {
 
   RunFacts& facts() { return flow_.facts; }
 
-  void Send(int32_t status, uint32_t id, std::string_view head, std::string_view tail,
-            bool with_metadata) {
+  void Send(uint8_t kind, const std::string& point_id, int32_t status, uint32_t id,
+            std::string_view head, std::string_view tail, bool with_metadata) {
     DiagnosticEvent& event = flow_.event;
     if (!begun_) {
       publication_.Begin(event, flow_id_);
       begun_ = true;
     }
+    event.kind = kind;
+    event.point_id = point_id;
     event.status = status;
     event.id = static_cast<int32_t>(id);
     // Appended to the cleared text rather than assigned: assigning checks for
@@ -79,15 +83,16 @@ class Reporter {
   /// decided that there is one (reportsOutcome).
   void ReportOutcome(const TracePointCfg& cfg) {
     if (point_.success) {
-      Send(kStatusOk, cfg.event_id, "Status OK: ", cfg.point_id, true);
+      Send(kPointEvent, cfg.point_id, kStatusOk, cfg.event_id, "Status OK: ", cfg.point_id, true);
       return;
     }
     if (cfg.is_critical) {
-      facts().NoteFailure(cfg.point_id, "point failed");
+      facts().NoteFailure(cfg.point_id, report::VerdictReason(FlowCheckStatus::FAILED));
     } else {
       facts().optional_trouble = true;
     }
-    Send(kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id, true);
+    Send(kPointEvent, cfg.point_id, kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id,
+         true);
   }
 
  private:
@@ -150,7 +155,8 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
       KLOG_INFO("duration: '{}'", duration);
       if (duration > cfg.timeout_ms && cfg.event_id != 0 && cfg.on_timeout) {
         reporter.facts().NoteTimeout();
-        reporter.Send(kStatusFailed, cfg.event_id, cfg.point_id, "Timeout", false);
+        reporter.Send(DiagnosticEvent::KIND_TIMEOUT, cfg.point_id, kStatusFailed, cfg.event_id,
+                      cfg.point_id, "Timeout", false);
       }
     }
     const uint32_t count = countedMatch(cfg);
@@ -188,8 +194,8 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
     const TracePointCfg& passed = *expected[cur];
     switch (JudgePassedOver(passed, passed.exec_cnt)) {
       case PassedOver::kMissing:
-        facts.NoteFailure(passed.point_id, "point missing");
-        reporter.Send(kStatusFailed, passed.event_id,
+        facts.NoteFailure(passed.point_id, report::VerdictReason(FlowCheckStatus::MISSING_POINT));
+        reporter.Send(kPointEvent, passed.point_id, kStatusFailed, passed.event_id,
                       "Status Failed, point missing: ", passed.point_id, false);
         break;
       case PassedOver::kOptionalMissing:
@@ -207,25 +213,25 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
   if (previous != nullptr && cur != 0 && cur - 1 < count &&
       point.point_id == expected[cur - 1]->point_id && point.point_id == previous->point_id) {
     const TracePointCfg& repeated = *expected[cur - 1];
-    facts.NoteFailure(repeated.point_id, "point duplicated");
-    reporter.Send(kStatusFailed, repeated.event_id,
+    facts.NoteFailure(repeated.point_id, report::VerdictReason(FlowCheckStatus::DUPLICATED_POINT));
+    reporter.Send(kPointEvent, repeated.point_id, kStatusFailed, repeated.event_id,
                   "Status Failed, point duplicated: ", repeated.point_id, true);
     return;
   }
   if (cur >= count) {
     return;
   }
-  facts.NoteFailure(point.point_id, "undefined point");
-  reporter.Send(kStatusFailed, expected[cur]->event_id,
+  facts.NoteFailure(point.point_id, report::kReasonUndefinedPoint);
+  reporter.Send(kPointEvent, point.point_id, kStatusFailed, expected[cur]->event_id,
                 "Status Failed, undefined point: ", point.point_id, true);
 }
 
 [[gnu::noinline]] void reportUndefined(const std::string& flow_id, FlowState& flow,
                                        const TracePoint& point, Publication& publication) {
-  flow.facts.NoteFailure(point.point_id, "undefined point");
+  flow.facts.NoteFailure(point.point_id, report::kReasonUndefinedPoint);
   Reporter(flow_id, flow, point, publication)
-      .Send(kStatusFailed, flow.cfg->event_id, "Status Failed, undefined point: ", point.point_id,
-            true);
+      .Send(kPointEvent, point.point_id, kStatusFailed, flow.cfg->event_id,
+            "Status Failed, undefined point: ", point.point_id, true);
 }
 
 }  // namespace
