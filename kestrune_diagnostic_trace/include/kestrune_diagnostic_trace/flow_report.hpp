@@ -85,6 +85,11 @@ inline constexpr char kMessageDrift[] =
 inline constexpr char kWarnTimeout[] = "; a timeout was reported";
 inline constexpr char kWarnOptional[] = "; optional points failed or missing";
 
+/// The reasons of failures no verdict gives (see VerdictReason): a point the
+/// running check finds nowhere in the flow, and a run that stalled.
+inline constexpr char kReasonUndefinedPoint[] = "undefined point";
+inline constexpr char kReasonStalled[] = "flow stalled";
+
 /// The kinds of DiagnosticEvent (its `kind` field).
 enum class EventKind : uint8_t {
   kPoint = 0,       ///< a point's outcome as it arrived: ok, failed, missing, duplicated, undefined

@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -34,6 +36,9 @@ struct TracePoint {
   uint32_t index{0};
   std::unordered_map<std::string, std::string> metadata;
 };
+
+/// The recorded points of one flow, oldest first.
+using FlowQueue = std::deque<std::shared_ptr<TracePoint>>;
 
 }  // namespace trace
 }  // namespace kestrune
