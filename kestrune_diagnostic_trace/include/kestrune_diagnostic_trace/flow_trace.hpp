@@ -115,6 +115,11 @@ class FlowTrace {
   /// the flow's handler and publishes the verdict. Never returns an empty pointer.
   std::shared_ptr<FlowCheckResult> CheckFlow(const std::string& flow_id);
 
+  /// Counts a point that is about to be recorded after points stamped later
+  /// than it (flow_checker records the points of other processes by their
+  /// stamps): the flow's health tells how many late points its run had.
+  void NoteLatePoint(const std::string& flow_id);
+
  private:
   /// What the engine holds for one registered flow.
   struct FlowState {

@@ -103,7 +103,7 @@ void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Nod
   detail::HealthReporter::Settings health;
   health.diagnostics = parsed.diagnostics;
   if (node) {
-    health.node_name = node->get_name();
+    health.node_name = detail::ReportingName(*node);
     if (parsed.diagnostics.enabled) {
       health.publisher = detail::CreateDiagnosticsPublisher(*node);
     }
