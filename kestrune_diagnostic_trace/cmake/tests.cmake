@@ -154,3 +154,17 @@ ROS_LOCALHOST_ONLY=1")
 kestrune_add_test(test_flow_monitor)
 add_dependencies(test_flow_monitor flow_monitor)
 target_compile_definitions(test_flow_monitor PRIVATE KESTRUNE_FLOW_MONITOR="$<TARGET_FILE:flow_monitor>")
+
+# flow_checker: its judgement in this process with the clocks in the test's hands,
+# then the program itself fed by sender processes over DDS.
+kestrune_add_test(test_point_checker)
+target_link_libraries(test_point_checker kestrune_checker_parts)
+add_executable(flow_point_probe test/flow_point_probe.cpp)
+target_link_libraries(flow_point_probe ${PROJECT_NAME})
+kestrune_warnings(flow_point_probe)
+kestrune_add_test(test_flow_checker)
+target_link_libraries(test_flow_checker kestrune_checker_parts)
+add_dependencies(test_flow_checker flow_checker flow_point_probe)
+target_compile_definitions(test_flow_checker PRIVATE
+  KESTRUNE_FLOW_CHECKER="$<TARGET_FILE:flow_checker>"
+  KESTRUNE_FLOW_POINT_PROBE="$<TARGET_FILE:flow_point_probe>")

@@ -2,23 +2,10 @@
 
 #include <stdexcept>
 
+#include "program_options/whole_number.hpp"
+
 namespace kestrune {
 namespace monitor {
-
-namespace {
-
-unsigned long ParseNumber(const std::string& option, const std::string& text, unsigned long low,
-                          unsigned long high) {
-  if (text.empty() || text.size() > 9 ||
-      text.find_first_not_of("0123456789") != std::string::npos || std::stoul(text) < low ||
-      std::stoul(text) > high) {
-    throw std::invalid_argument(option + " needs a whole number from " + std::to_string(low) +
-                                " to " + std::to_string(high) + ", not '" + text + "'");
-  }
-  return std::stoul(text);
-}
-
-}  // namespace
 
 MonitorOptions MonitorOptions::parse(int argc, const char* const* argv) {
   MonitorOptions options;
@@ -47,9 +34,9 @@ MonitorOptions MonitorOptions::parse(int argc, const char* const* argv) {
       }
       options.server.bind = value;
     } else if (argument == "--port") {
-      options.server.port = static_cast<int>(ParseNumber(argument, value, 0, 65535));
+      options.server.port = static_cast<int>(ParseWholeNumber(argument, value, 0, 65535));
     } else {
-      options.server.max_clients = ParseNumber(argument, value, 1, 1000);
+      options.server.max_clients = ParseWholeNumber(argument, value, 1, 1000);
     }
   }
   return options;
