@@ -19,3 +19,7 @@ target_link_libraries(flow_checker PRIVATE kestrune_checker_parts)
 kestrune_warnings(flow_checker)
 install(TARGETS flow_checker RUNTIME DESTINATION lib/${PROJECT_NAME})
 
+# `ros2 launch kestrune_diagnostic_trace flow_checker.launch.py flows:=... namespace:=...`
+if(NOT KESTRUNE_STANDALONE)
+  install(DIRECTORY launch DESTINATION share/${PROJECT_NAME})
+endif()
