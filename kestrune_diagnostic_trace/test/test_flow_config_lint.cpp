@@ -122,6 +122,15 @@ const std::vector<Case>& Cases() {
        "p}]\n",
        {{E, 3, 17, "diag_topic"}},
        1},
+      {"invalid_points_topic",
+       "points_topic: robot//points\nworkflows:\n"
+       "  - {flow_id: a, remote: true, flow_points: [{point_id: p}]}\n",
+       {{E, 1, 15, "points_topic"}},
+       1},
+      {"invalid_points_topic_without_a_remote_flow",
+       "points_topic: robot//points\nworkflows:\n  - {flow_id: a, flow_points: [{point_id: p}]}\n",
+       {{W, 1, 15, "points_topic"}},
+       0},
       {"unknown_topic_substitution",
        "workflows:\n  - flow_id: a\n    diag_topic: '{robot}/events'\n"
        "    flow_points: [{point_id: p}]\n",
@@ -178,6 +187,10 @@ const std::vector<Case>& Cases() {
         {W, 5, 55, "timeout_ms"},
         {W, 6, 58, "on_timeout"},
         {W, 10, 71, "timeout_ms"}},
+       0},
+      {"run_keys_on_the_heartbeat",
+       "workflows:\n  - {flow_id: heartbeat, duration_ms: 100, remote: true, check_at_end: true}\n",
+       {{W, 2, 44, "remote"}, {W, 2, 58, "check_at_end"}},
        0},
       {"repeat_max_below_repeat_cnt",
        "workflows:\n  - flow_id: a\n    flow_points:\n"
@@ -349,12 +362,13 @@ bool HasFinding(const std::vector<ConfigFinding>& findings, FindingSeverity seve
 TEST(LintSchema, the_schema_and_the_parser_know_the_same_keys) {
   const YAML::Node schema =
       YAML::LoadFile(KESTRUNE_TEST_SOURCE_DIR "/schema/flow_config.schema.json");
-  EXPECT_EQ(KeysOf(schema["properties"]), (std::vector<std::string>{"workflows", "diagnostics"}));
+  EXPECT_EQ(KeysOf(schema["properties"]),
+            (std::vector<std::string>{"workflows", "diagnostics", "points_topic"}));
   const auto diagnostics_keys = KeysOf(schema["properties"]["diagnostics"]["properties"]);
   const auto flow_keys = KeysOf(schema["definitions"]["flow"]["properties"]);
   const auto point_keys = KeysOf(schema["definitions"]["point"]["properties"]);
   EXPECT_EQ(diagnostics_keys.size(), 3u);
-  EXPECT_EQ(flow_keys.size(), 11u);
+  EXPECT_EQ(flow_keys.size(), 13u);
   EXPECT_EQ(point_keys.size(), 14u);
 
   // The parser reads every key of the schema: a mapping where a value belongs is
@@ -370,6 +384,7 @@ TEST(LintSchema, the_schema_and_the_parser_know_the_same_keys) {
   for (const auto& key : diagnostics_keys) {
     expect_read(key, "workflows: [{flow_id: a}]\ndiagnostics: {" + key + ": {x: 1}}\n");
   }
+  expect_read("points_topic", "workflows: [{flow_id: a}]\npoints_topic: {x: 1}\n");
   for (const auto& key : flow_keys) {
     if (key == "flow_points") {
       continue;  // a flow without a point list is valid; read through the points below

@@ -13,6 +13,8 @@ namespace trace {
 
 /// The reserved id of the heartbeat flow, which is also the id of its own point.
 inline constexpr char kHeartbeatFlowId[] = "heartbeat";
+/// Where points of flows judged by a flow checker travel, relative to the node's namespace.
+inline constexpr char kDefaultPointsTopic[] = "kestrune/points";
 
 enum class FindingSeverity { kError, kWarning };
 
@@ -50,6 +52,8 @@ struct ParsedFlowConfig {
   uint32_t heartbeat_period_ms{0};
   /// Defaults for every key absent or refused.
   DiagnosticsConfig diagnostics;
+  /// The topic of the points of remote flows, and the one a flow checker listens on.
+  std::string points_topic{kDefaultPointsTopic};
   /// One error for every entry dropped or file refused, in file order.
   std::vector<ConfigFinding> findings;
 };

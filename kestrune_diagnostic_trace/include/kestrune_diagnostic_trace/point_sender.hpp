@@ -12,6 +12,7 @@
 #include <rclcpp/node.hpp>
 #include <rclcpp/publisher.hpp>
 
+#include "kestrune_diagnostic_trace/flow_config.hpp"
 #include "kestrune_diagnostic_trace/trace_point.hpp"
 
 namespace kestrune {
@@ -35,7 +36,7 @@ using FlowPoint = kestrune_protocol::msg::FlowPoint;
 class PointSender {
  public:
   /// The points topic, relative to the node's namespace, unless told otherwise.
-  static constexpr const char* kDefaultTopic = "kestrune/points";
+  static constexpr const char* kDefaultTopic = kDefaultPointsTopic;
   /// Messages the publisher keeps for a checker that has not acknowledged them yet.
   static constexpr size_t kQueueDepth = 1000;
 

@@ -91,6 +91,7 @@ class FlowConfigReader {
         }
       }
       readDiagnostics(root["diagnostics"]);
+      readPointsTopic(root);
     } catch (const YAML::Exception& e) {
       fileRefused(e);
       return std::move(result_);
@@ -247,6 +248,8 @@ class FlowConfigReader {
       readIfPresent(node, "check_order", flow->check_order);
       readEventId(node, flow->event_id);
       readIfPresent(node, "stall_ms", flow->stall_ms);
+      readIfPresent(node, "remote", flow->remote);
+      readIfPresent(node, "check_at_end", flow->check_at_end);
       if (flow->flow_id == kHeartbeatFlowId) {
         uint32_t duration_ms = 0;
         readIfPresent(node, "duration_ms", duration_ms);
@@ -312,6 +315,26 @@ class FlowConfigReader {
                         "hardware_id should not be empty; the node's name is used");
     }
     config.hardware_id = hardware_id;
+  }
+
+  /// The top-level points_topic; a value that is no text keeps the default, with an error.
+  void readPointsTopic(const YAML::Node& root) {
+    const YAML::Node value = root["points_topic"];
+    if (!value) {
+      return;
+    }
+    if (!value.IsScalar() || value.Scalar().empty()) {
+      const std::string message = "points_topic should be a topic name, found " +
+                                  DescribeValue(value) + "; the default " + kDefaultPointsTopic +
+                                  " is used";
+      if (log_) {
+        KLOG_ERROR("Invalid points_topic: {}", message);
+      }
+      addError(value.IsNull() ? keyMark(root, "points_topic") : value.Mark(), "points_topic",
+               message);
+      return;
+    }
+    result_.points_topic = value.Scalar();
   }
 
   /// Reads one key of the diagnostics section; false, with the error, when it

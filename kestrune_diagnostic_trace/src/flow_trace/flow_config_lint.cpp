@@ -28,11 +28,11 @@ namespace {
 
 using Keys = std::vector<std::string>;
 
-const Keys kTopKeys{"workflows", "diagnostics"};
+const Keys kTopKeys{"workflows", "diagnostics", "points_topic"};
 const Keys kDiagnosticsKeys{"enabled", "period_ms", "hardware_id"};
-const Keys kFlowKeys{"flow_id",     "flow_name", "diag_topic", "description",
-                     "check_order", "event_id",  "failure_id", "faliure_id",
-                     "duration_ms", "stall_ms",  "flow_points"};
+const Keys kFlowKeys{"flow_id",  "flow_name",    "diag_topic", "description", "check_order",
+                     "event_id", "failure_id",   "faliure_id", "duration_ms", "stall_ms",
+                     "remote",   "check_at_end", "flow_points"};
 const Keys kPointKeys{"point_id",   "point_desc", "description", "optional",   "event_id",
                       "failure_id", "faliure_id", "on_success",  "on_failure", "on_timeout",
                       "repeat_cnt", "repeat_max", "timeout_ms",  "freq_min"};
@@ -195,14 +195,25 @@ class Linter {
       CheckKeys(Fields(*diagnostics), kDiagnosticsKeys, "in diagnostics");
     }
     const YAML::Node* workflows = top.Find("workflows");
+    std::vector<Fields> flows;
+    if (workflows != nullptr && workflows->IsSequence()) {
+      for (const YAML::Node& entry : *workflows) {
+        if (entry.IsMap()) {
+          flows.emplace_back(entry);
+        }
+      }
+    }
+    if (const YAML::Node* points_topic = top.Find("points_topic");
+        points_topic != nullptr && points_topic->IsScalar() && !points_topic->Scalar().empty()) {
+      // Init refuses it only for a remote flow's sender; a checker loading the file always.
+      const bool sent = std::any_of(flows.begin(), flows.end(), [](const Fields& flow) {
+        return flow.Value<bool>("remote").value_or(false);
+      });
+      CheckTopic("points_topic", points_topic->Scalar(), points_topic->Mark(),
+                 sent ? FindingSeverity::kError : FindingSeverity::kWarning);
+    }
     if (workflows == nullptr || !workflows->IsSequence()) {
       return;
-    }
-    std::vector<Fields> flows;
-    for (const YAML::Node& entry : *workflows) {
-      if (entry.IsMap()) {
-        flows.emplace_back(entry);
-      }
     }
     const std::vector<bool> loaded = FlowsThatLoad(flows);
     for (size_t i = 0; i < flows.size(); ++i) {
@@ -273,8 +284,10 @@ class Linter {
         return false;
       }
     }
-    if (flow.Find("check_order") != nullptr && !flow.Value<bool>("check_order")) {
-      return false;
+    for (const char* key : {"check_order", "remote", "check_at_end"}) {
+      if (flow.Find(key) != nullptr && !flow.Value<bool>(key)) {
+        return false;
+      }
     }
     const char* event_key = flow.EventIdKey();
     if (event_key != nullptr && !flow.Value<uint32_t>(event_key)) {
@@ -310,7 +323,7 @@ class Linter {
         Add(FindingSeverity::kWarning, flow.KeyMark("diag_topic"), "diag_topic",
             "key 'diag_topic' has no value; the events go to the topic 'null'");
       } else if (topic_node->IsScalar() && !topic.empty()) {
-        CheckTopic(topic, topic_node->Mark());
+        CheckTopic("diag_topic", topic, topic_node->Mark());
       }
     }
     if (flow.Find("duration_ms") != nullptr && !heartbeat) {
@@ -321,6 +334,14 @@ class Linter {
     if (flow.Find("stall_ms") != nullptr && heartbeat) {
       Add(FindingSeverity::kWarning, flow.KeyMark("stall_ms"), "stall_ms",
           "key 'stall_ms' is not read for the heartbeat flow: a late beat is judged by its period");
+    }
+    if (flow.Find("check_at_end") != nullptr && heartbeat) {
+      Add(FindingSeverity::kWarning, flow.KeyMark("check_at_end"), "check_at_end",
+          "key 'check_at_end' is not read for the heartbeat flow: its run never ends");
+    }
+    if (flow.Find("remote") != nullptr && heartbeat) {
+      Add(FindingSeverity::kWarning, flow.KeyMark("remote"), "remote",
+          "key 'remote' is not read for the heartbeat flow: it beats in the node itself");
     }
     const bool ordered = flow.Value<bool>("check_order").value_or(true);
 
@@ -348,20 +369,20 @@ class Linter {
     }
   }
 
-  void CheckTopic(const std::string& topic, const YAML::Mark& mark) {
+  void CheckTopic(const char* key, const std::string& topic, const YAML::Mark& mark,
+                  FindingSeverity severity = FindingSeverity::kError) {
     try {
       // Init expands the name on the node it was given; the node's name and
       // namespace cannot make an invalid name valid.
       rclcpp::expand_topic_or_service_name(topic, "kestrune_flow", "/");
     } catch (const rclcpp::exceptions::NameValidationError& e) {
-      Add(FindingSeverity::kError, mark, "diag_topic",
-          fmt::format("key 'diag_topic': '{}' is not a valid ROS 2 topic name: {} (character {})",
+      Add(severity, mark, key,
+          fmt::format("key '{}': '{}' is not a valid ROS 2 topic name: {} (character {})", key,
                       topic, e.error_msg, e.invalid_index + 1));
     } catch (const std::runtime_error& e) {
       // rclcpp reports an unknown substitution such as "{robot}" this way.
-      Add(FindingSeverity::kError, mark, "diag_topic",
-          fmt::format("key 'diag_topic': '{}' is not a valid ROS 2 topic name: {}", topic,
-                      e.what()));
+      Add(severity, mark, key,
+          fmt::format("key '{}': '{}' is not a valid ROS 2 topic name: {}", key, topic, e.what()));
     }
   }
 

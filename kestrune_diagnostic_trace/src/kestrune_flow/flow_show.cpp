@@ -41,6 +41,8 @@ std::string ShowFlows(const std::vector<std::shared_ptr<trace::TraceFlowCfg>>& f
     if (flow->flow_id == "heartbeat") {
       out << YAML::Key << "duration_ms" << YAML::Value << heartbeat_period_ms;
     }
+    out << YAML::Key << "remote" << YAML::Value << flow->remote;
+    out << YAML::Key << "check_at_end" << YAML::Value << flow->check_at_end;
     out << YAML::Key << "flow_points" << YAML::Value << YAML::BeginSeq;
     for (const auto& point : flow->flow_points) {
       EmitPoint(*point, out);
