@@ -168,3 +168,5 @@ add_dependencies(test_flow_checker flow_checker flow_point_probe)
 target_compile_definitions(test_flow_checker PRIVATE
   KESTRUNE_FLOW_CHECKER="$<TARGET_FILE:flow_checker>"
   KESTRUNE_FLOW_POINT_PROBE="$<TARGET_FILE:flow_point_probe>")
+kestrune_add_test(test_point_sender)
+kestrune_add_test(test_run_end)

@@ -134,6 +134,10 @@ int main(int argc, char** argv) {
         std::cerr << "flow_point_probe: no checker heard within 10 s\n";
         return 1;
       }
+      // The writers see the checker's reader a moment before the checker knows
+      // the writers; what they sent in between would not reach it. The engine's
+      // own sender is matched in the same exchange.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
     } else if (step == "point") {
       kestrune::trace::TracePoint point(words[3], words.size() < 6);
       point.timestamp_ms = StampMs(words[4]);

@@ -49,6 +49,11 @@ workflows:
     flow_points: [{point_id: a}, {point_id: b}, {point_id: c}]
   - flow_id: gap
     flow_points: [{point_id: a}]
+  - flow_id: remote_pick
+    diag_topic: /flow_checker_test/events
+    remote: true
+    check_at_end: true
+    flow_points: [{point_id: a}, {point_id: b, repeat_cnt: 2}]
 )";
 
 int64_t NowMs() {
@@ -229,6 +234,18 @@ TEST_F(FlowCheckerProcesses, requests_split_runs_at_their_stamps_whichever_sende
   EXPECT_EQ(Value(status, "runs failed"), "1") << status.message;
   EXPECT_EQ(Value(status, "last failure point"), "a") << status.message;
   EXPECT_EQ(Count(checker_->output(), "Flow 'race' check passed"), 1u) << checker_->output();
+}
+
+// The same flow file on both sides: the node sends, the checker judges.
+TEST_F(FlowCheckerProcesses,
+       a_node_tracing_a_remote_flow_reaches_the_checker_whose_runs_end_alone) {
+  Run({"--node", "existing_node", "--senders", "0", "engine " + flows_->path(), "wait",
+       "trace remote_pick a", "trace remote_pick b", "trace remote_pick b", "trace remote_pick a",
+       "trace remote_pick b", "trace remote_pick b", "trace remote_pick a",
+       "engine-reset remote_pick", "trace remote_pick a", "engine-check remote_pick"});
+  const DiagnosticStatus& status = AfterRuns("remote_pick", 3);
+  EXPECT_EQ(Value(status, "runs failed"), "1") << status.message;
+  EXPECT_EQ(Count(checker_->output(), "Flow 'remote_pick' check passed"), 2u);
 }
 
 TEST_F(FlowCheckerProcesses, gaps_are_counted_and_logged_once_and_unknown_flows_warned_once) {

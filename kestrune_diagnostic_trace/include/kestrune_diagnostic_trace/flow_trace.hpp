@@ -1,8 +1,10 @@
 #ifndef KESTRUNE_DIAGNOSTIC_TRACE__FLOW_TRACE_HPP_
 #define KESTRUNE_DIAGNOSTIC_TRACE__FLOW_TRACE_HPP_
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,11 +14,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include <builtin_interfaces/msg/time.hpp>
 #include <rclcpp/node.hpp>
 
 #include "kestrune_diagnostic_trace/detail/run_facts.hpp"
 #include "kestrune_diagnostic_trace/diagnostic_event.hpp"
 #include "kestrune_diagnostic_trace/flow_check_result.hpp"
+#include "kestrune_diagnostic_trace/flow_config.hpp"
 #include "kestrune_diagnostic_trace/flow_trace_api.hpp"
 #include "kestrune_diagnostic_trace/trace_flow_cfg.hpp"
 #include "kestrune_diagnostic_trace/trace_point.hpp"
@@ -24,6 +28,8 @@
 
 namespace kestrune {
 namespace trace {
+
+class PointSender;
 
 namespace detail {
 class HealthReporter;
@@ -44,6 +50,11 @@ using FlowQueue = std::deque<std::shared_ptr<TracePoint>>;
 /// The process-wide flow tracer: flow configurations, recorded points, handlers
 /// and publishers, all behind one engine mutex.
 ///
+/// A flow marked `remote` in the flow file is judged by a flow checker: with a
+/// node, Trace, CheckFlow and ResetFlow send its points and requests on the
+/// file's points_topic instead of judging them, and the flow has no queue and
+/// no health status here.
+///
 /// Every public operation is thread-safe. `Init` is meant for one caller at a
 /// time, before other threads use the engine. Flow handlers and publish
 /// callbacks run with the engine mutex held.
@@ -58,21 +69,27 @@ class FlowTrace {
   FlowTrace& operator=(FlowTrace&&) = delete;
 
   /// Replaces every flow with those of the YAML file at `config_path`; with a
-  /// node, each distinct `diag_topic` gets a publisher on it, and with the
-  /// file's `diagnostics` enabled the flows' health is published on
-  /// /diagnostics. Handlers, the publish callback and a running heartbeat are kept. YAML errors are
-  /// logged; errors from ROS 2 (an invalid topic name) reach the caller, after the flows before the
-  /// refused one are loaded.
+  /// node, each distinct `diag_topic` gets a publisher on it, remote flows a
+  /// sender on the points topic, and with the file's `diagnostics` enabled the
+  /// flows' health is published on /diagnostics. Handlers, the publish callback and a running
+  /// heartbeat are kept. YAML errors are logged; errors from ROS 2 (an invalid topic name) reach
+  /// the caller, after the flows before the refused one are loaded.
   ///
   /// The file is read and parsed (ParseFlowConfig) and the publishers are
   /// created before the engine mutex is taken; the new flows then replace the
   /// old ones at once, so other threads see either all of the old
   /// configuration or all of the new.
   void Init(const std::string& config_path, std::shared_ptr<rclcpp::Node> node);
-  /// As above without a node: events of every flow go to `publish_callback`.
+  /// As above without a node: events of every flow go to `publish_callback`,
+  /// and remote flows, which have nothing to send with, are judged here.
   void Init(const std::string& config_path, PublishCallback& publish_callback);
+  /// Makes this engine the judge of flows marked remote: Init loads them as
+  /// flows of its own. For flow_checker, which loads the same flow files as
+  /// the nodes that send to it; call before Init.
+  void JudgeRemoteFlows();
 
-  /// Registers a flow built in code, shared with the caller; its queue starts empty.
+  /// Registers a flow built in code, shared with the caller; its queue starts
+  /// empty. It is judged here: `remote` is read from flow files only.
   void RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg);
   /// Registers a flow of the given points (shared, not copied), without a topic.
   void RegisterTraceFlow(const std::string& flow_id,
@@ -113,6 +130,8 @@ class FlowTrace {
 
   /// Judges everything recorded for the flow against its configuration, calls
   /// the flow's handler and publishes the verdict. Never returns an empty pointer.
+  /// A remote flow's check request goes to its checker, whose verdict arrives
+  /// as the flow's event; the result here is INVALID_FLOW, for nothing is recorded here.
   std::shared_ptr<FlowCheckResult> CheckFlow(const std::string& flow_id);
 
   /// Counts a point that is about to be recorded after points stamped later
@@ -154,6 +173,33 @@ class FlowTrace {
   /// Appends the point to the flow's queue and runs the running check; takes the engine mutex.
   void recordPoint(const std::string& flow_id, std::shared_ptr<TracePoint>&& point);
 
+  // Flows that span processes (remote_flows.cpp).
+  /// The remote flows of one Init and what sends their points.
+  struct RemoteFlows {
+    std::unordered_map<std::string, std::shared_ptr<TraceFlowCfg>> flows;
+    std::shared_ptr<PointSender> sender;
+  };
+  /// Takes the flows a checker judges out of `parsed` and creates their
+  /// sender; calls into ROS 2, so never under the engine mutex. Without a node,
+  /// when this engine is their judge, or when ROS 2 refuses the points topic
+  /// (`refused` then holds its error), they stay in `parsed`.
+  RemoteFlows takeRemoteFlows(ParsedFlowConfig& parsed, rclcpp::Node* node,
+                              std::exception_ptr& refused) const;
+  // The rest with the engine mutex held.
+  /// Sends the point if `flow_id` is a remote flow; false when it is none.
+  bool sendRemotePoint(const std::string& flow_id, const TracePoint& point);
+  /// Sends a check (or reset) request if `flow_id` is a remote flow; false when it is none.
+  bool sendRemoteRequest(const std::string& flow_id, bool check);
+  /// With check_at_end: ends the flow's run once `point` has completed it.
+  void endRunIfComplete(const std::string& flow_id, FlowState& flow, const TracePoint& point);
+  /// Checks the flow's run, then starts a new one, also when the verdict could not be published.
+  void endRun(const std::string& flow_id, FlowState& flow);
+  /// The flow check of CheckFlow on a found flow; the verdict is stamped `began`.
+  std::shared_ptr<FlowCheckResult> checkRun(const std::string& flow_id, FlowState& flow,
+                                            const builtin_interfaces::msg::Time& began);
+  /// Empties the queue, rewinds the running check and starts the facts of a new run.
+  static void startNewRun(FlowState& flow);
+
   // Guarded by mutex_.
   std::unordered_map<std::string, FlowState> flows_;
   /// Apart from flows_: a handler may be registered before its flow and outlives it.
@@ -162,6 +208,12 @@ class FlowTrace {
   std::unordered_map<std::string, std::shared_ptr<DiagnosticPublisher>> publishers_;
   std::shared_ptr<rclcpp::Node> node_;
   PublishCallback publish_callback_;
+  /// Flows judged by a flow checker: in no other table, so the usual point pays nothing for them.
+  std::unordered_map<std::string, std::shared_ptr<TraceFlowCfg>> remote_flows_;
+  /// Sends the remote flows' points; empty without remote flows.
+  std::shared_ptr<PointSender> remote_sender_;
+  /// Set once, before Init, by the checker's main thread; read by Init.
+  std::atomic<bool> judge_remote_flows_{false};
 
   const FlowQueue empty_queue_;
   std::mutex mutex_;

@@ -30,13 +30,15 @@ CheckerNode::CheckerNode(const CheckerOptions& options, const trace::ParsedFlowC
     : node_(std::make_shared<rclcpp::Node>(kNodeName)),
       status_period_(config.diagnostics.period_ms) {
   trace::FlowTrace& engine = *trace::FlowTrace::GetInstance();
+  // The nodes' own flow file marks these flows remote: here they are judged.
+  engine.JudgeRemoteFlows();
   engine.Init(options.config_path, node_);
   const std::set<std::string> flows = engine.GetTraceFlows();
   flow_count_ = flows.size();
   checker_ = std::make_unique<PointChecker>(engine, flows, options.reorder_window);
 
-  const std::string topic =
-      options.points_topic.empty() ? trace::PointSender::kDefaultTopic : options.points_topic;
+  const std::string& topic =
+      options.points_topic.empty() ? config.points_topic : options.points_topic;
   // Reliable and deep: a burst waits in the queue rather than being dropped.
   subscription_ = node_->create_subscription<trace::FlowPoint>(
       topic, rclcpp::QoS(options.queue_depth).reliable(),

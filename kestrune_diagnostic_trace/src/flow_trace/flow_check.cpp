@@ -359,6 +359,12 @@ class FlowCheck {
   size_t counted_{0};
 };
 
+std::shared_ptr<FlowCheckResult> invalidFlow() {
+  auto result = std::make_shared<FlowCheckResult>();
+  result->status = FlowCheckStatus::INVALID_FLOW;
+  return result;
+}
+
 /// Keeps the verdict in the flow's facts for its health report.
 void noteVerdict(detail::RunFacts& facts, const FlowCheckResult& result, const FlowQueue& queue,
                  size_t reached) {
@@ -386,29 +392,36 @@ void noteVerdict(detail::RunFacts& facts, const FlowCheckResult& result, const F
 
 std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id) {
   KLOG_INFO("Check flow: {}", flow_id);
-  auto result = std::make_shared<FlowCheckResult>();
-  DiagnosticEvent event;
-  event.source_id = flow_id;
-  event.stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
+  // The verdict is stamped when the check began, before any wait for the lock.
+  const builtin_interfaces::msg::Time began = rclcpp::Clock(RCL_SYSTEM_TIME).now();
 
   detail::EngineLock lock(mutex_, "CheckFlow");
   if (!lock) {
-    result->status = FlowCheckStatus::INVALID_FLOW;
-    return result;
+    return invalidFlow();
   }
   auto found = flows_.find(flow_id);
   if (found == flows_.end()) {
-    KLOG_WARN("Flow with ID '{}' not found", flow_id);
-    result->status = FlowCheckStatus::INVALID_FLOW;
-    return result;
+    if (!sendRemoteRequest(flow_id, true)) {
+      KLOG_WARN("Flow with ID '{}' not found", flow_id);
+    }
+    return invalidFlow();
   }
-  const FlowQueue& queue = found->second.queue;
+  return checkRun(flow_id, found->second, began);
+}
+
+std::shared_ptr<FlowCheckResult> FlowTrace::checkRun(const std::string& flow_id, FlowState& found,
+                                                     const builtin_interfaces::msg::Time& began) {
+  auto result = std::make_shared<FlowCheckResult>();
+  DiagnosticEvent event;
+  event.source_id = flow_id;
+  event.stamp = began;
+  const FlowQueue& queue = found.queue;
   // Kept alive by this check even if the holder of the configuration lets go of it.
-  const std::shared_ptr<TraceFlowCfg> flow = found->second.cfg;
+  const std::shared_ptr<TraceFlowCfg> flow = found.cfg;
   if (queue.empty() || flow->flow_points.empty()) {
     KLOG_WARN("Flow with ID '{}' is empty", flow_id);
     result->status = FlowCheckStatus::INVALID_FLOW;
-    noteVerdict(found->second.facts, *result, queue, 0);
+    noteVerdict(found.facts, *result, queue, 0);
     return result;
   }
 
@@ -421,7 +434,7 @@ std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id
   auto publish = [this, &flow, &event] { detail::PublishEvent(*flow, publish_callback_, event); };
   FlowCheck check(flow_id, *flow, queue, *result, event, call_handler, publish);
   check.Run();
-  noteVerdict(found->second.facts, *result, queue, check.reached());
+  noteVerdict(found.facts, *result, queue, check.reached());
   return result;
 }
 

@@ -98,8 +98,9 @@ void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Nod
   }
 
   // Publishers are made before the lock is taken: creating one calls into ROS 2.
-  detail::PublisherTable publishers;
   std::exception_ptr refused;
+  RemoteFlows remote = takeRemoteFlows(parsed, node.get(), refused);
+  detail::PublisherTable publishers;
   detail::HealthReporter::Settings health;
   health.diagnostics = parsed.diagnostics;
   if (node) {
@@ -137,6 +138,8 @@ void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Nod
     }
     flows_.swap(flows);
     publishers_.swap(publishers);
+    remote_flows_.swap(remote.flows);
+    remote_sender_.swap(remote.sender);
   }
   health.heartbeat_period_ms = has_heartbeat ? parsed.heartbeat_period_ms : heartbeat_->period();
   health_->Configure(std::move(health));
@@ -205,7 +208,7 @@ void FlowTrace::RemoveTraceFlow(const std::string& flow_id) {
   if (!lock) {
     return;
   }
-  if (flows_.erase(flow_id) != 0) {
+  if (flows_.erase(flow_id) + remote_flows_.erase(flow_id) != 0) {
     KLOG_INFO("Removed flow queue for flow_id: {}", flow_id);
     KLOG_INFO("Removed flow configuration for flow_id: {}", flow_id);
   } else {
@@ -239,6 +242,9 @@ std::set<std::string> FlowTrace::GetTraceFlows() {
   for (const auto& flow : flows_) {
     flow_ids.insert(flow.first);
   }
+  for (const auto& flow : remote_flows_) {
+    flow_ids.insert(flow.first);
+  }
   return flow_ids;
 }
 
@@ -248,7 +254,11 @@ std::shared_ptr<TraceFlowCfg> FlowTrace::GetTraceFlowCfg(const std::string& flow
     return nullptr;
   }
   auto flow = flows_.find(flow_id);
-  return flow == flows_.end() ? nullptr : flow->second.cfg;
+  if (flow != flows_.end()) {
+    return flow->second.cfg;
+  }
+  auto remote = remote_flows_.find(flow_id);
+  return remote == remote_flows_.end() ? nullptr : remote->second;
 }
 
 std::vector<detail::FlowSnapshot> FlowTrace::snapshotFlows() {
@@ -325,6 +335,14 @@ std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& fl
     // The stall stands and is reported once: a publisher that throws must not
     // make every tick send it again.
     KLOG_ERROR("Stall event of flow '{}' not published: {}", flow_id, e.what());
+  }
+  if (cfg.check_at_end) {
+    // The stall ends the run, as its last point would have: the check judges what came.
+    try {
+      endRun(flow_id, flow->second);
+    } catch (const std::exception& e) {
+      KLOG_ERROR("Verdict of stalled flow '{}' not published: {}", flow_id, e.what());
+    }
   }
   return snapshotOf(flow_id, flow->second);
 }

@@ -56,7 +56,10 @@ void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoi
   }
   auto flow = flows_.find(flow_id);
   if (flow == flows_.end() || !point) {
-    KLOG_WARN("flow_id {} not found", flow_id);
+    // A remote flow is in no table of recorded flows: its points leave here.
+    if (!point || !sendRemotePoint(flow_id, *point)) {
+      KLOG_WARN("flow_id {} not found", flow_id);
+    }
     return;
   }
   FlowQueue& queue = flow->second.queue;
@@ -70,6 +73,9 @@ void FlowTrace::recordPoint(const std::string& flow_id, std::shared_ptr<TracePoi
   queue.push_back(std::move(point));
   detail::RunningCheck(flow_id, queue, recorded, *flow->second.cfg, flow->second.facts,
                        publish_callback_);
+  if (flow->second.cfg->check_at_end) {
+    endRunIfComplete(flow_id, flow->second, recorded);
+  }
 }
 
 void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point) {
@@ -98,12 +104,18 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
   }
   auto flow = flows_.find(flow_id);
   if (flow == flows_.end()) {
-    KLOG_WARN("flow_id {} not found", flow_id);
+    if (!sendRemoteRequest(flow_id, false)) {
+      KLOG_WARN("flow_id {} not found", flow_id);
+    }
     return;
   }
-  flow->second.queue.clear();
-  rewindRunningCheck(*flow->second.cfg);
-  flow->second.facts.NewRun();
+  startNewRun(flow->second);
+}
+
+void FlowTrace::startNewRun(FlowState& flow) {
+  flow.queue.clear();
+  rewindRunningCheck(*flow.cfg);
+  flow.facts.NewRun();
 }
 
 void FlowTrace::ResetAllFlows() {
@@ -113,9 +125,7 @@ void FlowTrace::ResetAllFlows() {
   }
   for (auto& [flow_id, flow] : flows_) {
     if (!isHeartbeat(flow_id)) {
-      flow.queue.clear();
-      rewindRunningCheck(*flow.cfg);
-      flow.facts.NewRun();
+      startNewRun(flow);
     } else {
       // Its queue is kept, and so is the count of the beats in it.
       flow.cfg->check_index = 0;
