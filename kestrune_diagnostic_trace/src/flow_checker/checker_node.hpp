@@ -36,6 +36,7 @@ class CheckerNode {
   const std::shared_ptr<rclcpp::Node>& node() const { return node_; }
   const char* points_topic() const { return subscription_->get_topic_name(); }
   size_t flow_count() const { return flow_count_; }
+  CheckerCounts counts() const { return checker_->Counts(); }
 
  private:
   void releaseLoop();

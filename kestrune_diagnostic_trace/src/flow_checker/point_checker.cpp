@@ -99,6 +99,7 @@ void PointChecker::ReleaseDue(SteadyTime now) {
     for (Released& entry : released) {
       late.push_back(noteRelease(entry));
     }
+    counts_.released += released.size();
   }
   deliverAll(released, late);
 }
@@ -112,6 +113,7 @@ void PointChecker::ReleaseAll() {
     for (Released& entry : released) {
       late.push_back(noteRelease(entry));
     }
+    counts_.released += released.size();
   }
   deliverAll(released, late);
 }

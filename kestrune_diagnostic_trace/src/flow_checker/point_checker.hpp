@@ -30,6 +30,8 @@ struct CheckerCounts {
   uint64_t lost{0};
   /// Messages naming a flow the flow file does not have.
   uint64_t unknown{0};
+  /// Messages released from the reorder window into the engine.
+  uint64_t released{0};
   size_t senders{0};
   /// The largest time from a message's stamp to its arrival; none before the first stamped message.
   std::optional<int64_t> largest_delay_ns;
