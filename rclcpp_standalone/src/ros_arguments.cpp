@@ -1,5 +1,6 @@
 #include "rclcpp/detail/ros_arguments.hpp"
 
+#include <set>
 #include <stdexcept>
 
 #include "rclcpp/expand_topic_or_service_name.hpp"
@@ -14,6 +15,9 @@ constexpr char kEndOfRosArgs[] = "--";
 constexpr char kNodeRule[] = "__node";
 constexpr char kNameRule[] = "__name";
 constexpr char kNamespaceRule[] = "__ns";
+// rcl's options that take a value, besides the remap rules.
+const std::set<std::string> kOptionsWithValue{"-p", "--param",   "--params-file",    "--log-level",
+                                              "-e", "--enclave", "--log-config-file"};
 
 RemapRule ParseRule(const std::string& text) {
   const size_t separator = text.find(":=");
@@ -60,8 +64,13 @@ RosArguments RosArguments::parse(int argc, char const* const* argv) {
     } else if (argument.rfind("--remap=", 0) == 0) {
       arguments.rules_.push_back(ParseRule(argument.substr(8)));
     } else {
-      throw std::invalid_argument("--ros-args: '" + argument +
-                                  "' is not supported without ROS 2; only -r/--remap rules are");
+      // Parameters and logging settings mean nothing here: they are set aside,
+      // with the value of an option that takes one, and named to the caller.
+      std::string ignored = argument;
+      if (kOptionsWithValue.count(argument) != 0 && i + 1 < argc) {
+        ignored += std::string(" ") + argv[++i];
+      }
+      arguments.ignored_.push_back(ignored);
     }
   }
   return arguments;

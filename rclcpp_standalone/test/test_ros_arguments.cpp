@@ -63,15 +63,21 @@ TEST(RosArguments, remap_rules_name_the_node_its_namespace_and_its_topics_first_
   }
 }
 
-TEST(RosArguments, a_rule_it_cannot_read_or_honour_is_refused_by_name) {
+TEST(RosArguments, a_rule_it_cannot_read_is_refused_and_other_arguments_are_set_aside) {
+  const RosArguments aside =
+      Parse({"--ros-args", "-p", "x:=1", "--params-file", "p.yaml", "--enable-rosout-logs", "-r",
+             "__node:=kept", "--log-level", "debug"});
+  EXPECT_EQ(aside.ignored(),
+            (std::vector<std::string>{"-p x:=1", "--params-file p.yaml", "--enable-rosout-logs",
+                                      "--log-level debug"}));
+  EXPECT_EQ(aside.node_name("n"), "kept");
+
   const std::vector<std::vector<const char*>> refused = {
       {"--ros-args", "-r"},
       {"--ros-args", "-r", "no_separator"},
       {"--ros-args", "-r", ":=to"},
       {"--ros-args", "-r", "from:="},
       {"--ros-args", "-r", "__ns:=relative"},
-      {"--ros-args", "-p", "x:=1"},
-      {"--ros-args", "--params-file", "p.yaml"},
   };
   for (const auto& args : refused) {
     try {

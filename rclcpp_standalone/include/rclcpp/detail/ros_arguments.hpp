@@ -20,15 +20,19 @@ struct RemapRule {
 
 /// The `--ros-args` of a command line that the standalone layer honours:
 /// remapping rules (`-r`/`--remap`) for the node name (`__node`, `__name`),
-/// the namespace (`__ns`) and topics, in the order given.
+/// the namespace (`__ns`) and topics, in the order given. Other ROS arguments
+/// (parameters, log levels) are set aside and listed.
 class RosArguments {
  public:
   RosArguments() = default;
 
   /// Reads every `--ros-args ... [--]` section of argv. Throws
-  /// std::invalid_argument naming the argument for a rule it cannot read, a
-  /// namespace that is not absolute, or a ROS argument other than a remap rule.
+  /// std::invalid_argument naming the argument for a rule it cannot read or a
+  /// namespace that is not absolute.
   static RosArguments parse(int argc, char const* const* argv);
+
+  /// The ROS arguments set aside, each with its value: "-p x:=1".
+  const std::vector<std::string>& ignored() const { return ignored_; }
 
   /// The node's name after the rules; `name` is the one the code gave.
   std::string node_name(const std::string& name) const;
@@ -42,6 +46,7 @@ class RosArguments {
 
  private:
   std::vector<RemapRule> rules_;
+  std::vector<std::string> ignored_;
 };
 
 }  // namespace detail
