@@ -159,14 +159,23 @@ target_compile_definitions(test_flow_monitor PRIVATE KESTRUNE_FLOW_MONITOR="$<TA
 # then the program itself fed by sender processes over DDS.
 kestrune_add_test(test_point_checker)
 target_link_libraries(test_point_checker kestrune_checker_parts)
+kestrune_add_test(test_checker_options)
+target_link_libraries(test_checker_options kestrune_checker_parts)
 add_executable(flow_point_probe test/flow_point_probe.cpp)
 target_link_libraries(flow_point_probe ${PROJECT_NAME})
 kestrune_warnings(flow_point_probe)
 kestrune_add_test(test_flow_checker)
 target_link_libraries(test_flow_checker kestrune_checker_parts)
 add_dependencies(test_flow_checker flow_checker flow_point_probe)
+# The sustained load runs at full rate unless sanitizers slow every process many times over.
+if(KESTRUNE_SANITIZE STREQUAL "")
+  set(KESTRUNE_LOAD "2500 10")
+else()
+  set(KESTRUNE_LOAD "250 4")
+endif()
 target_compile_definitions(test_flow_checker PRIVATE
   KESTRUNE_FLOW_CHECKER="$<TARGET_FILE:flow_checker>"
-  KESTRUNE_FLOW_POINT_PROBE="$<TARGET_FILE:flow_point_probe>")
+  KESTRUNE_FLOW_POINT_PROBE="$<TARGET_FILE:flow_point_probe>"
+  KESTRUNE_LOAD="${KESTRUNE_LOAD}")
 kestrune_add_test(test_point_sender)
 kestrune_add_test(test_run_end)

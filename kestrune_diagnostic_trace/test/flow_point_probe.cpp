@@ -1,5 +1,5 @@
 // A sender of flow points for test_flow_checker, in a process of its own.
-// Arguments: [--node NAME] [--senders N] then steps, each one argument with
+// Arguments: [--node NAME] [--senders N] [--topic TOPIC] then steps, each one argument with
 // its words separated by spaces:
 //   "wait"                       until a checker hears every sender (at most 10 s)
 //   "point S FLOW POINT MS [fail]" sender S sends POINT stamped MS milliseconds from now
@@ -91,6 +91,7 @@ uint64_t Load(PointSender& sender, const std::string& flow, const std::vector<st
 int main(int argc, char** argv) {
   std::string node_name = "flow_point_probe";
   size_t sender_count = 1;
+  std::string topic = PointSender::kDefaultTopic;
   int first_step = 1;
   for (; first_step + 1 < argc; first_step += 2) {
     const std::string option = argv[first_step];
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
       node_name = argv[first_step + 1];
     } else if (option == "--senders") {
       sender_count = std::stoul(argv[first_step + 1]);
+    } else if (option == "--topic") {
+      topic = argv[first_step + 1];
     } else {
       break;
     }
@@ -106,9 +109,9 @@ int main(int argc, char** argv) {
   auto node = std::make_shared<rclcpp::Node>(node_name);
   std::vector<std::unique_ptr<PointSender>> senders;
   for (size_t i = 0; i < sender_count; ++i) {
-    senders.push_back(std::make_unique<PointSender>(*node));
+    senders.push_back(std::make_unique<PointSender>(*node, topic));
   }
-  auto raw = node->create_publisher<FlowPoint>(PointSender::kDefaultTopic, rclcpp::QoS(100));
+  auto raw = node->create_publisher<FlowPoint>(topic, rclcpp::QoS(100));
   FlowTrace* engine = FlowTrace::GetInstance();
   uint64_t sent = 0;
   for (int i = first_step; i < argc; ++i) {

@@ -56,6 +56,18 @@ workflows:
     flow_points: [{point_id: a}, {point_id: b, repeat_cnt: 2}]
 )";
 
+// The load goes to a checker of its own, on a topic of its own, that logs only warnings.
+constexpr char kLoadFlows[] = R"(
+points_topic: load/points
+diagnostics: {enabled: true, period_ms: 200}
+workflows:
+  - {flow_id: load0, check_at_end: true, flow_points: &run [{point_id: a}, {point_id: b},
+     {point_id: c}, {point_id: d}, {point_id: e}]}
+  - {flow_id: load1, check_at_end: true, flow_points: *run}
+  - {flow_id: load2, check_at_end: true, flow_points: *run}
+  - {flow_id: load3, check_at_end: true, flow_points: *run}
+)";
+
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
@@ -90,9 +102,7 @@ class FlowCheckerProcesses : public ::testing::Test {
     statuses_sub_ = node_->create_subscription<DiagnosticArray>(
         "/diagnostics", 100, [](const DiagnosticArray& array) {
           for (const auto& status : array.status) {
-            if (status.name.rfind("flow_checker: ", 0) == 0) {
-              statuses_[status.name.substr(14)] = status;
-            }
+            statuses_[status.name] = status;
           }
         });
     flows_ = std::make_unique<kestrune_test::TempFile>(kFlows);
@@ -100,7 +110,7 @@ class FlowCheckerProcesses : public ::testing::Test {
         std::vector<std::string>{KESTRUNE_FLOW_CHECKER, "--config", flows_->path(), "--reorder-ms",
                                  kReorderMs},
         std::vector<std::string>{}, ChildStderr::kMerged);
-    ASSERT_TRUE(SpinUntil([] { return statuses_.count("flow checker") != 0; }))
+    ASSERT_TRUE(SpinUntil([] { return statuses_.count("flow_checker: flow checker") != 0; }))
         << checker_->output();
   }
 
@@ -149,18 +159,20 @@ class FlowCheckerProcesses : public ::testing::Test {
     Finish(*probe);
   }
 
-  /// The checker's own status value, as last published.
-  static uint64_t Counted(const char* name) {
-    return std::stoull(Value(statuses_.at("flow checker"), name));
+  /// A value of the checker's own status, as last published.
+  static uint64_t Counted(const char* name, const std::string& checker = "flow_checker") {
+    return std::stoull(Value(statuses_[checker + ": flow checker"], name));
   }
 
   /// Spins until the flow's status says `runs` runs were checked.
-  static const DiagnosticStatus& AfterRuns(const std::string& flow, uint64_t runs) {
+  static const DiagnosticStatus& AfterRuns(const std::string& flow, uint64_t runs,
+                                           const std::string& checker = "flow_checker") {
+    const std::string name = checker + ": " + flow;
     EXPECT_TRUE(SpinUntil([&] {
-      return statuses_.count(flow) != 0 &&
-             Value(statuses_[flow], "runs checked") == std::to_string(runs);
+      return statuses_.count(name) != 0 &&
+             Value(statuses_[name], "runs checked") == std::to_string(runs);
     })) << checker_->output();
-    return statuses_[flow];
+    return statuses_[name];
   }
 
   static std::string At(int64_t base, int64_t offset) {
@@ -214,7 +226,7 @@ TEST_F(FlowCheckerProcesses, a_point_after_the_window_is_late_and_its_flow_says_
   EXPECT_NE(status.message.find("; 1 late point"), std::string::npos) << status.message;
   EXPECT_EQ(Value(status, "late points"), "1");
   ASSERT_TRUE(SpinUntil([&] { return Counted(key::kLate) == late + 1; }));
-  EXPECT_EQ(statuses_["flow checker"].level, DiagnosticStatus::WARN);
+  EXPECT_EQ(statuses_["flow_checker: flow checker"].level, DiagnosticStatus::WARN);
 }
 
 TEST_F(FlowCheckerProcesses, requests_split_runs_at_their_stamps_whichever_sender_sends_them) {
@@ -260,6 +272,37 @@ TEST_F(FlowCheckerProcesses, gaps_are_counted_and_logged_once_and_unknown_flows_
             1u)
       << checker_->output();
   EXPECT_EQ(Count(checker_->output(), "flow 'nowhere' is not in the flow file"), 1u);
+}
+
+// Four sender processes, each at the rate and for the seconds of KESTRUNE_LOAD.
+TEST_F(FlowCheckerProcesses, a_sustained_load_loses_nothing_and_every_run_passes) {
+  kestrune_test::TempFile flows(kLoadFlows);
+  ChildProcess checker(
+      {KESTRUNE_FLOW_CHECKER, "--config", flows.path(), "--ros-args", "-r", "__node:=load_checker"},
+      {"SPDLOG_LEVEL=warning"}, ChildStderr::kMerged);
+  ASSERT_TRUE(SpinUntil([] { return statuses_.count("load_checker: flow checker") != 0; }));
+  std::vector<std::unique_ptr<ChildProcess>> senders;
+  for (int i = 0; i < 4; ++i) {
+    const std::string flow = "load" + std::to_string(i);
+    senders.push_back(Start({"--node", flow, "--topic", "load/points", "wait",
+                             "load " + flow + " a,b,c,d,e " KESTRUNE_LOAD}));
+  }
+  uint64_t sent = 0;
+  for (auto& sender : senders) {
+    Finish(*sender);
+    sent += std::stoull(sender->output().substr(sender->output().rfind("sent ") + 5));
+  }
+  ASSERT_TRUE(SpinUntil([&] { return Counted(key::kReceived, "load_checker") >= sent; }))
+      << "received " << Counted(key::kReceived, "load_checker") << " of " << sent;
+  EXPECT_EQ(Counted(key::kReceived, "load_checker"), sent);
+  EXPECT_EQ(Counted(key::kLost, "load_checker"), 0u);
+  for (int i = 0; i < 4; ++i) {
+    const DiagnosticStatus& status =
+        AfterRuns("load" + std::to_string(i), sent / 4 / 5, "load_checker");
+    EXPECT_EQ(Value(status, "runs failed"), "0") << status.message;
+  }
+  checker.interrupt();
+  EXPECT_EQ(checker.wait_for_exit(kDeadline), 0) << checker.output();
 }
 
 }  // namespace
