@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,16 +101,18 @@ workflows:
   Engine()->Trace("local", "a", true);
   EXPECT_EQ(Engine()->CheckFlow("remote_pick")->status, FlowCheckStatus::INVALID_FLOW);
   Engine()->ResetFlow("remote_pick");
-  ASSERT_TRUE(SpinUntil(3));
   EXPECT_TRUE(Engine()->GetTracePoints("remote_pick").empty());
   EXPECT_EQ(Engine()->GetTracePoints("local").size(), 1u);
+  Engine()->ResetAllFlows();
+  ASSERT_TRUE(SpinUntil(4));
   EXPECT_EQ(received_[0].point_id, "a");
   EXPECT_FALSE(received_[0].success);
   ASSERT_EQ(received_[0].metadata.size(), 1u);
   EXPECT_EQ(received_[0].metadata[0].key, "part");
   EXPECT_EQ(received_[1].kind, FlowPoint::CHECK);
   EXPECT_EQ(received_[2].kind, FlowPoint::RESET);
-  EXPECT_EQ(received_.size(), 3u);
+  EXPECT_EQ(received_[3].kind, FlowPoint::RESET);
+  EXPECT_EQ(received_.size(), 4u);
 
   // Without a node nothing can send: the flow is judged here.
   kestrune::trace::PublishCallback none;

@@ -117,8 +117,8 @@ class FlowTrace {
   /// Empties the flow's queue and rewinds its running check, repeat counts
   /// included; refused for "heartbeat".
   void ResetFlow(const std::string& flow_id);
-  /// ResetFlow for every flow, except that the heartbeat queue and its repeat
-  /// counts are kept (the queue holds at most its newest 1000 points).
+  /// ResetFlow for every flow, remote ones included, except that the heartbeat
+  /// queue and its repeat counts are kept (the queue holds at most its newest 1000 points).
   void ResetAllFlows();
 
   /// The flow's recorded points, or an empty queue. The reference outlives the

@@ -131,6 +131,9 @@ void FlowTrace::ResetAllFlows() {
       flow.cfg->check_index = 0;
     }
   }
+  for (const auto& remote : remote_flows_) {
+    sendRemoteRequest(remote.first, false);
+  }
 }
 
 const FlowQueue& FlowTrace::GetTracePoints(const std::string& flow_id) {
