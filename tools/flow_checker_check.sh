@@ -41,7 +41,7 @@ FLOWS
 # wait_for_line LOG TEXT: until the log holds TEXT, at most start_deadline.
 wait_for_line() {
   local deadline=$((SECONDS + start_deadline))
-  until grep -qF -- "$2" "$1"; do
+  until grep -qsF -- "$2" "$1"; do
     ((SECONDS < deadline)) || return 1
     sleep 0.2
   done

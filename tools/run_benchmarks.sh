@@ -59,6 +59,11 @@ SPDLOG_LEVEL=error "${bin}/kestrune_monitor_benchmarks" --benchmark_repetitions=
   --benchmark_min_time="${min_time}" --benchmark_report_aggregates_only=true \
   --benchmark_out_format=json --benchmark_out="${results}/monitor.json"
 
+echo "=== flow_checker ==="
+SPDLOG_LEVEL=error "${bin}/kestrune_checker_benchmarks" --benchmark_repetitions="${repetitions}" \
+  --benchmark_min_time="${min_time}" --benchmark_report_aggregates_only=true \
+  --benchmark_out_format=json --benchmark_out="${results}/checker.json"
+
 echo "=== instruction counts (callgrind) ==="
 count_instructions() {
   local subject="$1" calls="$2" out="${results}/callgrind.${1}.${2}"
@@ -100,6 +105,7 @@ git -C "${repo}" diff --quiet HEAD -- . ':!kestrune_diagnostic_trace/docs/benchm
 python3 "${repo}/kestrune_diagnostic_trace/benchmark/make_table.py" \
   --suppressed "${results}/suppressed.json" --devnull "${results}/devnull.json" \
   --instructions "${results}/instructions.json" --monitor "${results}/monitor.json" \
+  --checker "${results}/checker.json" \
   --command "${command_line}" --date "${date_utc}" --commit "${commit}" \
   --machine "${cpu}, $(nproc) CPUs, Linux $(uname -r); publisher: ${client}" \
   --load "${load_before} / ${load_after}" \

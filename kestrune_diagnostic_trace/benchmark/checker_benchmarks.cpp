@@ -143,7 +143,7 @@ void TraceToVerdict(benchmark::State& state) {
     state.counters["p99_ms"] = samples[std::min(samples.size() - 1, samples.size() * 99 / 100)] * 1e3;
   }
 }
-BENCHMARK(TraceToVerdict)->Arg(0)->Arg(50)->Iterations(200)->UseManualTime()->Unit(
+BENCHMARK(TraceToVerdict)->Arg(0)->Arg(50)->Iterations(100)->UseManualTime()->Unit(
     benchmark::kMillisecond);
 
 /// A publisher with one reader matched in this process, as a checker would be.
