@@ -90,32 +90,27 @@ void PointChecker::Arrive(trace::FlowPoint message, const WriterId& writer, int6
 }
 
 void PointChecker::ReleaseDue(SteadyTime now) {
+  release([this, now] { return window_.Release(now); });
+}
+
+void PointChecker::ReleaseAll() {
+  release([this] { return window_.ReleaseAll(); });
+}
+
+void PointChecker::release(const std::function<std::vector<Released>()>& take) {
   std::vector<Released> released;
   std::vector<bool> late;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    released = window_.Release(now);
+    released = take();
     late.reserve(released.size());
     for (Released& entry : released) {
       late.push_back(noteRelease(entry));
     }
-    counts_.released += released.size();
   }
   deliverAll(released, late);
-}
-
-void PointChecker::ReleaseAll() {
-  std::vector<Released> released;
-  std::vector<bool> late;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    released = window_.ReleaseAll();
-    for (Released& entry : released) {
-      late.push_back(noteRelease(entry));
-    }
-    counts_.released += released.size();
-  }
-  deliverAll(released, late);
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_.released += released.size();
 }
 
 void PointChecker::WaitForDue(SteadyTime deadline) {

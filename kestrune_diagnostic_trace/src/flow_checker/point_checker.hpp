@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -30,7 +31,7 @@ struct CheckerCounts {
   uint64_t lost{0};
   /// Messages naming a flow the flow file does not have.
   uint64_t unknown{0};
-  /// Messages released from the reorder window into the engine.
+  /// Messages released from the reorder window and recorded in the engine.
   uint64_t released{0};
   size_t senders{0};
   /// The largest time from a message's stamp to its arrival; none before the first stamped message.
@@ -66,6 +67,8 @@ class PointChecker {
   CheckerCounts Counts() const;
 
  private:
+  /// Takes messages out of the window with `take` under the mutex, then records them.
+  void release(const std::function<std::vector<Released>()>& take);
   /// Notes the message's lateness against its flow's latest released stamp,
   /// under the mutex; true when late.
   bool noteRelease(Released& released);
