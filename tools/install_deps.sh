@@ -15,8 +15,8 @@ packages=(
   util-linux
   # the flow files' schema check
   python3-jsonschema python3-yaml
-  # flow_monitor: its HTTP server and JSON, and the headless browser of its page test
-  libcpp-httplib-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
+  # flow_monitor: its HTTP server (Boost.Beast) and JSON, and the headless browser of its page test
+  libboost-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
   # the fuzzer (tools/run_fuzzer.sh) and coverage (tools/run_coverage.sh)
   clang libclang-rt-14-dev lcov
 )

@@ -37,8 +37,9 @@ wait "${node_pid}" || true
 node_pid=
 
 cat "${out}"
+# The typed fields after the text must arrive too: the two builds agree on the whole layout.
 if [[ "${status}" -eq 0 ]] && [[ "$(grep -c "msg: 'Status OK: heartbeat'" "${out}")" -eq 2 ]] &&
-  grep -q "source_id: 'heartbeat'" "${out}"; then
+  grep -q "source_id: 'heartbeat'" "${out}" && grep -q "point_id: 'heartbeat'" "${out}"; then
   echo "interop: standalone diag_echo received the ROS 2 node's events"
   exit 0
 fi

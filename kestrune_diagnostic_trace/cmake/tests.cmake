@@ -129,10 +129,11 @@ target_link_libraries(test_flow_render kestrune_flow_parts)
 kestrune_add_test(test_flow_show)
 target_link_libraries(test_flow_show kestrune_flow_parts)
 
-# flow_monitor's parts against real ones: the model, its JSON, the HTTP server on
-# an ephemeral port, the command line and the subscriptions.
-foreach(suite test_flow_model test_flow_json test_monitor_server test_monitor_options
-    test_monitor_node)
+# flow_monitor's parts against real ones: the model, its JSON, its record, the
+# HTTP server on an ephemeral port, the command line, the subscriptions, and the
+# contract between the engine and the monitor, end to end.
+foreach(suite test_flow_model test_flow_json test_flow_record test_monitor_server
+    test_monitor_options test_monitor_node test_flow_report)
   kestrune_add_test(${suite})
   target_link_libraries(${suite} kestrune_monitor_parts nlohmann_json::nlohmann_json)
 endforeach()

@@ -209,7 +209,20 @@ TEST_F(FlowHealthReport, runs_give_the_levels_messages_and_values_of_their_table
        },
        DiagnosticStatus::ERROR,
        "failed at 'd' (point missing)",
-       {{"last verdict", "MISSING_POINT"}, {"runs failed", "1"}, {"last failure point", "d"}}},
+       {{"last verdict", "MISSING_POINT"},
+        {"runs failed", "1"},
+        {"last failure point", "d"},
+        {"last event", "Status Failed, point d missing in flow pick"}}},
+      {"mismatch verdict of an ordered flow",
+       [] {
+         Trace("pick", "b");
+         Engine()->CheckFlow("pick");
+       },
+       DiagnosticStatus::ERROR,
+       "failed at 'a' (point missing)",
+       // The verdict, not the running check's event before it, is the last event.
+       {{"last verdict", "MISSING_POINT"},
+        {"last event", "Status Failed, point a missing in flow pick"}}},
       {"failed verdict, then a passing run",
        [] {
          Trace("pick", "a");
@@ -271,6 +284,8 @@ TEST_F(FlowHealthReport, a_stalled_run_sends_one_event_and_stays_an_error_until_
   EXPECT_EQ(events[0].status, 1);
   EXPECT_EQ(events[0].id, 20);
   EXPECT_EQ(events[0].msg, "Status Failed, flow stalled: move/base after m1");
+  EXPECT_EQ(events[0].kind, kestrune::trace::DiagnosticEvent::KIND_STALL);
+  EXPECT_EQ(events[0].point_id, "m1");
 
   // A new point ends the stall; the error stays until a check passes.
   Trace("move/base", "m2");

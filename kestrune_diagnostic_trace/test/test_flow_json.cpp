@@ -27,7 +27,8 @@ TEST(FlowJson, carries_every_field_the_page_and_tools_read) {
   FlowModel model(MonitorConfig());
   model.AddStatus(FlowStatus("arm", "pick", 1, {{"state", "running"}}));
   model.AddEvent(FlowEvent("pick", 13, 1, "Status Failed: grasp", 5, 500000000));
-  model.AddEvent(FlowEvent("pick", 10, 1, "Status Failed, point grasp failed in flow pick", 6));
+  model.AddEvent(kestrune_test::VerdictEvent("pick", 10, kestrune::trace::FlowCheckStatus::FAILED,
+                                             "grasp", 500, 6));
   const json body = Render(model);
   EXPECT_TRUE(body["full"]);
   EXPECT_GT(body["version"].get<uint64_t>(), 0U);
@@ -48,6 +49,14 @@ TEST(FlowJson, carries_every_field_the_page_and_tools_read) {
   EXPECT_DOUBLE_EQ(pick["events"][0]["stamp"].get<double>(), 5.5);
   EXPECT_EQ(pick["events"][0]["point_id"], "grasp");
   EXPECT_EQ(pick["events"][0]["status"], 1);
+  EXPECT_EQ(pick["events"][0]["kind"], "point");
+  EXPECT_EQ(pick["events"][1]["kind"], "verdict");
+  EXPECT_EQ(pick["events"][1]["verdict"], "FAILED");
+  EXPECT_EQ(pick["events"][1]["duration_ms"], 500);
+  EXPECT_EQ(pick["runs"][0]["verdict"], "FAILED");
+  EXPECT_TRUE(pick["age_s"].is_number());
+  EXPECT_TRUE(body["flows"][0]["age_s"].is_null());
+  EXPECT_EQ(body["left_out"], 0);
   EXPECT_EQ(pick["runs"][0]["passed"], false);
   EXPECT_DOUBLE_EQ(pick["runs"][0]["duration_s"].get<double>(), 0.5);
 }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -15,11 +14,14 @@ using kestrune::monitor::FlowModel;
 using kestrune::monitor::FlowView;
 using kestrune::monitor::ModelLimits;
 using kestrune::monitor::PointOutcome;
+using kestrune::trace::FlowCheckStatus;
 using kestrune_test::FindFlow;
 using kestrune_test::FlowEvent;
 using kestrune_test::FlowStatus;
+using kestrune_test::KindEvent;
 using kestrune_test::ManualClock;
 using kestrune_test::MonitorConfig;
+using kestrune_test::VerdictEvent;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
@@ -83,14 +85,14 @@ TEST(FlowModel, levels_read_as_words) {
 
 TEST(FlowModel, status_fills_node_name_message_and_values) {
   FlowModel model(MonitorConfig());
-  model.AddStatus(FlowStatus("arm_node", "pick", 0, {{"last verdict", "passed"}}));
+  model.AddStatus(FlowStatus("arm_node", "pick", 0, {{"last verdict", "SUCCESS"}}));
   const FlowView pick = Flow(model, "pick");
   EXPECT_EQ(pick.node, "arm_node");
   EXPECT_EQ(pick.name, "arm_node: pick");
   EXPECT_EQ(pick.hardware_id, "arm_node");
   EXPECT_EQ(pick.message, "message of pick");
   ASSERT_EQ(pick.values.size(), 3U);
-  EXPECT_EQ(pick.values[2].second, "passed");
+  EXPECT_EQ(pick.values[2].second, "SUCCESS");
 }
 
 TEST(FlowModel, statuses_without_a_flow_id_are_ignored) {
@@ -171,43 +173,154 @@ TEST(FlowModel, a_verdict_closes_the_run_and_the_next_event_starts_a_new_one) {
   FlowModel model(MonitorConfig());
   model.AddEvent(FlowEvent("pick", 11, 0, "Status OK: open", 100, 0));
   model.AddEvent(FlowEvent("pick", 13, 1, "Status Failed: grasp", 100, 500000000));
-  model.AddEvent(
-      FlowEvent("pick", 13, 1, "Status Failed, point grasp failed in flow pick", 101, 250000000));
+  // A text that reads like a verdict is no verdict: only the kind says so.
+  model.AddEvent(FlowEvent("pick", 10, 1, "Status Failed, point grasp failed in flow pick"));
+  model.AddEvent(VerdictEvent("pick", 10, FlowCheckStatus::FAILED, "grasp", 1250, 101));
   FlowView pick = Flow(model, "pick");
   // The outcomes stay shown until the next run begins.
   EXPECT_EQ(Outcomes(pick), (std::vector<PointOutcome>{kOk, kNone, kFailed, kNone}));
   ASSERT_EQ(pick.runs.size(), 1U);
   EXPECT_FALSE(pick.runs[0].passed);
-  ASSERT_TRUE(pick.runs[0].duration_s);
-  EXPECT_NEAR(*pick.runs[0].duration_s, 1.25, 1e-6);
+  EXPECT_EQ(pick.runs[0].verdict, "FAILED");
+  EXPECT_NEAR(*pick.runs[0].duration_s, 1.25, 1e-9);
 
   model.AddEvent(FlowEvent("pick", 11, 0, "Status OK: open", 102, 0));
-  model.AddEvent(FlowEvent("pick", 10, 0, "Succeed flow: pick", 103, 0));
+  model.AddEvent(VerdictEvent("pick", 10, FlowCheckStatus::SUCCESS, "", 1000, 103));
   pick = Flow(model, "pick");
   EXPECT_EQ(Outcomes(pick), (std::vector<PointOutcome>{kOk, kNone, kNone, kNone}));
   ASSERT_EQ(pick.runs.size(), 2U);
   EXPECT_TRUE(pick.runs[1].passed);
-  EXPECT_NEAR(*pick.runs[1].duration_s, 1.0, 1e-6);
+  EXPECT_NEAR(*pick.runs[1].duration_s, 1.0, 1e-9);
+}
+
+// Each sequence of events, and the outcomes, expected point and runs it must leave.
+TEST(FlowModel, events_mark_points_by_their_kind_and_only_verdicts_end_runs) {
+  using Kind = kestrune::trace::report::EventKind;
+  using kestrune::monitor::EventReport;
+  using kestrune::monitor::StatusReport;
+  struct Case {
+    const char* name;
+    std::vector<EventReport> events;
+    std::vector<std::pair<std::string, std::string>> status;
+    std::vector<PointOutcome> outcomes;
+    int expected;  // index of the point marked as awaited, or -1
+    std::vector<std::string> runs;
+  };
+  const std::vector<Case> cases = {
+      {"a timeout keeps its mark through the ok sent right after it",
+       {KindEvent("pick", 13, Kind::kTimeout, 1, "grasp"),
+        KindEvent("pick", 13, Kind::kPoint, 0, "grasp")},
+       {},
+       {kNone, kNone, PointOutcome::kTimeout, kNone},
+       -1,
+       {}},
+      {"a stall is no end of the run: it goes on and passes",
+       {FlowEvent("pick", 11, 0, "Status OK: open"), KindEvent("pick", 10, Kind::kStall, 1, "open"),
+        FlowEvent("pick", 13, 0, "Status OK: grasp"),
+        VerdictEvent("pick", 10, FlowCheckStatus::SUCCESS, "", 800)},
+       {},
+       {kOk, kNone, kOk, kNone},
+       -1,
+       {"SUCCESS"}},
+      {"a missing verdict marks its point missing",
+       {FlowEvent("pick", 11, 0, "Status OK: open"),
+        VerdictEvent("pick", 10, FlowCheckStatus::MISSING_POINT, "grasp", 300)},
+       {},
+       {kOk, kNone, PointOutcome::kMissing, kNone},
+       -1,
+       {"MISSING_POINT"}},
+      {"the point a running run waits for is marked, by name, at its first free place",
+       {FlowEvent("pick", 11, 0, "Status OK: open")},
+       {{"state", "stalled"}, {"next expected point", "open"}},
+       {kOk, kNone, kNone, kNone},
+       3,
+       {}},
+      {"an idle flow waits for nothing",
+       {},
+       {{"state", "idle"}, {"next expected point", "open"}},
+       {kNone, kNone, kNone, kNone},
+       -1,
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlowModel model(MonitorConfig());
+    model.AddStatus(FlowStatus("arm", "pick", 0));
+    for (const auto& event : c.events) {
+      model.AddEvent(event);
+    }
+    if (!c.status.empty()) {
+      StatusReport status = FlowStatus("arm", "pick", 0);
+      status.values = {{"flow id", "pick"}};
+      status.values.insert(status.values.end(), c.status.begin(), c.status.end());
+      model.AddStatus(status);
+    }
+    const FlowView pick = Flow(model, "pick");
+    EXPECT_EQ(Outcomes(pick), c.outcomes);
+    for (size_t i = 0; i < pick.points.size(); ++i) {
+      EXPECT_EQ(pick.points[i].expected, static_cast<int>(i) == c.expected) << i;
+    }
+    std::vector<std::string> runs;
+    for (const auto& run : pick.runs) {
+      runs.push_back(run.verdict);
+    }
+    EXPECT_EQ(runs, c.runs);
+  }
 }
 
 TEST(FlowModel, runs_of_unconfigured_flows_come_from_the_status_counters) {
   FlowModel model(MonitorConfig());
-  const auto status = [](const std::string& checked, const std::string& verdict,
-                         const std::string& duration) {
-    return FlowStatus(
-        "n", "learned", 0,
-        {{"runs checked", checked}, {"last verdict", verdict}, {"last run duration", duration}});
+  const auto status = [](const std::string& checked, const std::string& failed,
+                         const std::string& verdict, const std::string& duration) {
+    return FlowStatus("n", "learned", 0,
+                      {{"runs checked", checked},
+                       {"runs failed", failed},
+                       {"last verdict", verdict},
+                       {"last run duration", duration}});
   };
-  model.AddStatus(status("3", "passed", "1.00 s"));  // what ran before we listened is unknown
-  model.AddStatus(status("3", "passed", "1.00 s"));
-  model.AddStatus(status("4", "failed", "2.50 s"));
-  model.AddStatus(status("5", "passed", "soon"));
+  model.AddStatus(status("3", "0", "SUCCESS", "1.00 s"));  // what ran before we listened is unknown
+  model.AddStatus(status("3", "0", "SUCCESS", "1.00 s"));
+  model.AddStatus(status("4", "1", "FAILED", "2.50 s"));
+  model.AddStatus(status("5", "1", "SUCCESS", "soon"));
+  // Three runs between two statuses, one of them failed: three bars.
+  model.AddStatus(status("8", "2", "SUCCESS", "0.50 s"));
   const FlowView flow = Flow(model, "learned");
-  ASSERT_EQ(flow.runs.size(), 2U);
+  ASSERT_EQ(flow.runs.size(), 5U);
   EXPECT_FALSE(flow.runs[0].passed);
   EXPECT_DOUBLE_EQ(*flow.runs[0].duration_s, 2.5);
   EXPECT_TRUE(flow.runs[1].passed);
   EXPECT_FALSE(flow.runs[1].duration_s);
+  EXPECT_FALSE(flow.runs[2].passed);
+  EXPECT_TRUE(flow.runs[3].passed);
+  EXPECT_TRUE(flow.runs[4].passed);
+  EXPECT_EQ(flow.runs[4].verdict, "SUCCESS");
+  size_t failed = 0;
+  for (const auto& run : flow.runs) {
+    failed += run.passed ? 0 : 1;
+  }
+  EXPECT_EQ(failed, 2U);
+}
+
+TEST(FlowModel, the_cap_keeps_the_first_flows_and_every_heartbeat_and_says_so_once) {
+  ModelLimits limits;
+  limits.learned_flows = 3;
+  FlowModel model(MonitorConfig(), limits);
+  std::vector<std::string> notices;
+  model.SetNotice([&](const std::string& notice) { notices.push_back(notice); });
+  for (const std::string node : {"a", "b", "c", "d", "e"}) {
+    model.AddStatus(FlowStatus(node, "flow_" + node, 0));
+    model.AddStatus(FlowStatus(node, "flow_" + node, 0));
+  }
+  model.AddStatus(FlowStatus("z", "heartbeat", 0));
+  EXPECT_TRUE(model.AddStatus(FlowStatus("arm", "pick", 0)));
+  const auto views = model.Changes(0).first;
+  EXPECT_EQ(views.size(), 2U + 3U + 1U);
+  FindFlow(views, "heartbeat");
+  FindFlow(views, "flow_a");
+  EXPECT_EQ(model.Summary().left_out, 2U);
+  EXPECT_EQ(model.Summary().left_out_rule, FlowModel::kLeftOutRule);
+  ASSERT_EQ(notices.size(), 1U);
+  EXPECT_NE(notices[0].find("'d: flow_d'"), std::string::npos) << notices[0];
 }
 
 TEST(FlowModel, memory_stays_bounded_over_a_long_run_of_input) {
@@ -221,7 +334,7 @@ TEST(FlowModel, memory_stays_bounded_over_a_long_run_of_input) {
   const std::string long_text(1000, 'x');
   for (int i = 0; i < 5000; ++i) {
     model.AddEvent(FlowEvent("pick", 11, 0, long_text));
-    model.AddEvent(FlowEvent("pick", 10, 0, "Succeed flow: pick"));
+    model.AddEvent(VerdictEvent("pick", 10, FlowCheckStatus::SUCCESS, "", 10));
     auto status = FlowStatus("node" + std::to_string(i % 50), "learned", 0);
     status.values.resize(40, {long_text, long_text});
     model.AddStatus(status);
@@ -253,28 +366,35 @@ TEST(FlowModel, changes_hold_only_flows_touched_since_the_version_given) {
   EXPECT_TRUE(model.Changes(version).first.empty());
 }
 
-TEST(FlowModel, a_waiter_wakes_on_a_change_from_another_thread) {
+// The ROS side feeds the model while the HTTP side reads it: every read is a
+// consistent copy, versions only grow, and nothing is lost between reads.
+TEST(FlowModel, a_reader_and_a_feeder_on_two_threads_see_every_change_in_order) {
   FlowModel model(MonitorConfig());
-  const uint64_t start = model.Changes(0).second;
-  std::thread feeder([&] { model.AddEvent(FlowEvent("dock", 12, 0, "Status OK: latch")); });
-  const uint64_t woke = model.WaitForChange(
-      start, kestrune::monitor::SteadyClock::now() + seconds(10), [] { return false; });
-  feeder.join();
-  EXPECT_GT(woke, start);
-}
-
-TEST(FlowModel, a_waiter_returns_when_its_stop_condition_holds_after_wake) {
-  FlowModel model(MonitorConfig());
-  const uint64_t start = model.Changes(0).second;
-  std::atomic<bool> stop{false};
-  std::thread stopper([&] {
-    stop = true;
-    model.Wake();
+  constexpr int kRounds = 2000;
+  std::thread feeder([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      model.AddEvent(FlowEvent("dock", 12, 0, "Status OK: latch", i));
+      model.AddStatus(FlowStatus("arm", "pick", static_cast<uint8_t>(i % 3)));
+    }
   });
-  const auto before = kestrune::monitor::SteadyClock::now();
-  model.WaitForChange(start, before + seconds(10), [&] { return stop.load(); });
-  stopper.join();
-  EXPECT_LT(kestrune::monitor::SteadyClock::now() - before, seconds(5));
+  uint64_t since = 0;
+  int32_t last_stamp = -1;
+  const auto deadline = kestrune::monitor::SteadyClock::now() + seconds(20);
+  while (last_stamp < kRounds - 1 && kestrune::monitor::SteadyClock::now() < deadline) {
+    auto [views, version] = model.Changes(since);
+    EXPECT_GE(version, since);
+    since = version;
+    for (const auto& view : views) {
+      if (view.flow_id == "dock" && !view.events.empty()) {
+        EXPECT_GE(view.events.back().stamp_sec, last_stamp);
+        EXPECT_LE(view.events.size(), 50U);
+        last_stamp = view.events.back().stamp_sec;
+      }
+    }
+  }
+  feeder.join();
+  EXPECT_EQ(last_stamp, kRounds - 1);
+  EXPECT_EQ(Flow(model, "pick").level, kestrune::monitor::LevelWord((kRounds - 1) % 3));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "flow_model.hpp"
 #include "monitor_node.hpp"
+#include "support/diagnostics.hpp"
 #include "support/monitor.hpp"
 
 namespace {
@@ -84,15 +85,7 @@ TEST_F(MonitorNodeTest, statuses_on_diagnostics_from_any_node_reach_the_model) {
       sender->create_publisher<diagnostic_msgs::msg::DiagnosticArray>("/diagnostics", 1);
 
   diagnostic_msgs::msg::DiagnosticArray array;
-  diagnostic_msgs::msg::DiagnosticStatus status;
-  status.level = diagnostic_msgs::msg::DiagnosticStatus::ERROR;
-  status.name = "arm: pick";
-  status.message = "failed at 'grasp' (point failed)";
-  status.hardware_id = "arm";
-  diagnostic_msgs::msg::KeyValue value;
-  value.key = "flow id";
-  value.value = "pick";
-  status.values.push_back(value);
+  diagnostic_msgs::msg::DiagnosticStatus status = kestrune_test::PickFailedStatus();
   array.status.push_back(status);
   // Another package's status on the same topic: not a flow.
   status.name = "battery";

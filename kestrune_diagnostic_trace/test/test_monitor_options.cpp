@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,17 +24,44 @@ TEST(MonitorOptions, defaults_listen_on_loopback_only) {
   const MonitorOptions options = Parse({});
   EXPECT_EQ(options.server.bind, "127.0.0.1");
   EXPECT_EQ(options.server.port, 8080);
-  EXPECT_EQ(options.server.max_clients, 8U);
+  EXPECT_EQ(options.server.max_connections, 256U);
+  EXPECT_EQ(options.server.request_timeout, std::chrono::seconds(5));
   EXPECT_TRUE(options.config_path.empty());
+  EXPECT_TRUE(options.record.path.empty());
+  EXPECT_TRUE(options.serve);
 }
 
 TEST(MonitorOptions, reads_every_option_and_leaves_ros_arguments_to_rclcpp) {
-  const MonitorOptions options = Parse({"--config", "f.yaml", "--bind", "0.0.0.0", "--port", "0",
-                                        "--max-clients", "3", "--ros-args", "--port", "nonsense"});
+  const MonitorOptions options = Parse({"--config",
+                                        "f.yaml",
+                                        "--bind",
+                                        "0.0.0.0",
+                                        "--port",
+                                        "0",
+                                        "--max-connections",
+                                        "3",
+                                        "--request-timeout",
+                                        "2",
+                                        "--record",
+                                        "night.jsonl",
+                                        "--record-max-mb",
+                                        "5",
+                                        "--record-keep",
+                                        "0",
+                                        "--no-http",
+                                        "--ros-args",
+                                        "--port",
+                                        "nonsense"});
   EXPECT_EQ(options.config_path, "f.yaml");
   EXPECT_EQ(options.server.bind, "0.0.0.0");
   EXPECT_EQ(options.server.port, 0);
-  EXPECT_EQ(options.server.max_clients, 3U);
+  EXPECT_EQ(options.server.max_connections, 3U);
+  EXPECT_EQ(options.server.request_timeout, std::chrono::seconds(2));
+  EXPECT_EQ(options.record.path, "night.jsonl");
+  EXPECT_EQ(options.record.max_bytes, 5U * 1024 * 1024);
+  EXPECT_EQ(options.record.keep, 0U);
+  EXPECT_FALSE(options.serve);
+  EXPECT_EQ(Parse({"--replay", "night.jsonl"}).replay_path, "night.jsonl");
 }
 
 TEST(MonitorOptions, bad_command_lines_are_refused_naming_the_fault) {
@@ -43,7 +71,12 @@ TEST(MonitorOptions, bad_command_lines_are_refused_naming_the_fault) {
       {{"--port", "-1"}, "not '-1'"},
       {{"--port", "80x"}, "not '80x'"},
       {{"--port", "99999999999999999999"}, "not '99999999999999999999'"},
-      {{"--max-clients", "0"}, "--max-clients needs a whole number from 1"},
+      {{"--max-connections", "0"}, "--max-connections needs a whole number from 1"},
+      {{"--request-timeout", "0"}, "--request-timeout needs a whole number from 1"},
+      {{"--record", ""}, "--record needs a file"},
+      {{"--record-keep", "2"}, "--record-max-mb and --record-keep need --record FILE"},
+      {{"--no-http"}, "--no-http needs --record FILE"},
+      {{"--replay", "a", "--record", "b"}, "--replay shows a record"},
       {{"--bind", ""}, "--bind needs an address"},
       {{"--verbose"}, "unknown argument '--verbose'"},
       {{"config.yaml"}, "unknown argument 'config.yaml'"},

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <limits>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include <kestrune_diagnostic_trace/flow_report.hpp>
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
 #include <rclcpp/rclcpp.hpp>
 
@@ -421,6 +423,89 @@ workflows:
   EXPECT_EQ(events, (Events{{0, 21, "Status OK: a"},
                             {1, 22, "Status Failed, undefined point: x,k:v;"},
                             {1, 22, "Status Failed: b"}}));
+}
+
+}  // namespace
+
+namespace {
+
+// Each run and the typed fields of the events it sends: readers take what an
+// event is from these, never from its text.
+TEST_F(RunningCheck, events_carry_their_kind_point_verdict_and_duration) {
+  using Kind = kestrune::trace::report::EventKind;
+  struct Typed {
+    Kind kind;
+    std::string point_id;
+    uint8_t verdict;
+    uint64_t duration_ms;
+    bool operator==(const Typed& other) const {
+      return kind == other.kind && point_id == other.point_id && verdict == other.verdict &&
+             duration_ms == other.duration_ms;
+    }
+  };
+  const int64_t t0 = 1700000000000;
+  const auto trace = [](const std::string& point, int64_t at, bool success = true) {
+    Engine()->Trace("F", PointAt(point, at, success));
+  };
+  const struct {
+    const char* name;
+    std::string config;
+    std::function<void()> run;
+    std::vector<Typed> events;
+  } cases[] = {
+      {"a success and a failure report",
+       FlowF("event_id: 10, on_success: true", "event_id: 11", ""),
+       [&] {
+         trace("a", t0);
+         trace("b", t0 + 1, false);
+       },
+       {{Kind::kPoint, "a", 0, 0}, {Kind::kPoint, "b", 0, 0}}},
+      {"a late repeat",
+       FlowF("", "", "event_id: 13, repeat_cnt: 2, timeout_ms: 10, on_timeout: true"),
+       [&] {
+         trace("a", t0);
+         trace("b", t0);
+         trace("c", t0);
+         trace("c", t0 + 50);
+       },
+       {{Kind::kTimeout, "c", 0, 0}}},
+      {"a missing and a duplicated point",
+       FlowF("", "", ""),
+       [&] {
+         trace("a", t0);
+         trace("c", t0);
+         trace("c", t0);
+       },
+       {{Kind::kPoint, "b", 0, 0}, {Kind::kPoint, "c", 0, 0}}},
+      {"a verdict: the run's outcome and length",
+       FlowF("", "", ""),
+       [&] {
+         trace("a", t0);
+         trace("b", t0 + 40);
+         trace("c", t0 + 250);
+         Engine()->CheckFlow("F");
+         Engine()->ResetFlow("F");
+         trace("a", t0);
+         trace("a", t0 + 5);
+         Engine()->CheckFlow("F");
+       },
+       {{Kind::kVerdict, "", 0, 250},
+        {Kind::kPoint, "a", 0, 0},
+        {Kind::kVerdict, "a",
+         static_cast<uint8_t>(kestrune::trace::FlowCheckStatus::DUPLICATED_POINT), 5}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Load(c.config);
+    c.run();
+    std::vector<Typed> events;
+    for (const auto& sent : Sent()) {
+      events.push_back({static_cast<Kind>(sent.event.kind), sent.event.point_id, sent.event.verdict,
+                        sent.event.duration_ms});
+    }
+    Take();
+    EXPECT_TRUE(events == c.events) << events.size() << " events";
+  }
 }
 
 }  // namespace

@@ -313,7 +313,8 @@ TEST(TraceScenarioNode, its_events_reach_the_echo_tool_on_the_configured_topics)
 
   ASSERT_EQ(heartbeat.wait_for_exit(std::chrono::seconds(20)), 0) << heartbeat.output();
   EXPECT_NE(heartbeat.output().find("source_id: 'heartbeat'\nid: 1001\nstatus: 0\n"
-                                    "msg: 'Status OK: heartbeat'\n---\n"),
+                                    "msg: 'Status OK: heartbeat'\nkind: 0\nverdict: 0\n"
+                                    "point_id: 'heartbeat'\nduration_ms: 0\n---\n"),
             std::string::npos)
       << heartbeat.output();
   ASSERT_EQ(toilet.wait_for_exit(std::chrono::seconds(30)), 0) << toilet.output();

@@ -144,6 +144,8 @@ class ChildProcess {
     return wait_for_exit(Clock::now() + timeout);
   }
 
+  pid_t pid() const { return pid_; }
+
   bool running() {
     pollfd watch{pidfd_, POLLIN, 0};
     return !exit_status_ && poll(&watch, 1, 0) == 0;

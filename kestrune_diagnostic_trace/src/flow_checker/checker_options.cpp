@@ -16,7 +16,7 @@ constexpr unsigned long kDeepestQueue = 1000000;
 
 CheckerOptions CheckerOptions::parse(int argc, const char* const* argv) {
   CheckerOptions options;
-  WalkOptions(argc, argv, {"--config", "--points-topic", "--reorder-ms", "--queue-depth"},
+  WalkOptions(argc, argv, {"--config", "--points-topic", "--reorder-ms", "--queue-depth"}, {},
               options.help, [&options](const std::string& option, const std::string& value) {
                 if (option == "--config") {
                   options.config_path = value;

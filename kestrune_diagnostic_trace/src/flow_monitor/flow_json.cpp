@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "kestrune_diagnostic_trace/flow_report.hpp"
+
 namespace kestrune {
 namespace monitor {
 
@@ -13,12 +15,20 @@ const char* OutcomeWord(PointOutcome outcome) {
   switch (outcome) {
     case PointOutcome::kOk:
       return "ok";
+    case PointOutcome::kTimeout:
+      return "timeout";
     case PointOutcome::kFailed:
       return "failed";
+    case PointOutcome::kMissing:
+      return "missing";
     case PointOutcome::kNone:
       break;
   }
   return "none";
+}
+
+json Optional(const std::optional<double>& value) {
+  return value ? json(*value) : json(nullptr);
 }
 
 json FlowJson(const FlowView& flow) {
@@ -31,13 +41,18 @@ json FlowJson(const FlowView& flow) {
     points.push_back({{"point_id", point.point_id},
                       {"critical", point.critical},
                       {"event_id", point.event_id},
-                      {"outcome", OutcomeWord(point.outcome)}});
+                      {"outcome", OutcomeWord(point.outcome)},
+                      {"expected", point.expected}});
   }
   json events = json::array();
   for (const EventView& event : flow.events) {
+    const bool verdict = event.kind == static_cast<uint8_t>(trace::report::EventKind::kVerdict);
     events.push_back({{"stamp", event.stamp_sec + event.stamp_nanosec * 1e-9},
                       {"id", event.id},
                       {"status", event.status},
+                      {"kind", trace::report::EventKindWord(event.kind)},
+                      {"verdict", verdict ? trace::report::VerdictName(event.verdict) : ""},
+                      {"duration_ms", event.duration_ms},
                       {"point_id", event.point_id},
                       {"msg", event.msg}});
   }
@@ -45,20 +60,33 @@ json FlowJson(const FlowView& flow) {
   for (const RunView& run : flow.runs) {
     runs.push_back({{"passed", run.passed},
                     {"verdict", run.verdict},
-                    {"duration_s", run.duration_s ? json(*run.duration_s) : json(nullptr)}});
+                    {"duration_s", Optional(run.duration_s)}});
   }
-  return {{"flow_id", flow.flow_id},     {"node", flow.node},
-          {"name", flow.name},           {"hardware_id", flow.hardware_id},
-          {"level", flow.level},         {"message", flow.message},
-          {"values", std::move(values)}, {"configured", flow.configured},
-          {"points", std::move(points)}, {"events", std::move(events)},
-          {"runs", std::move(runs)},     {"version", flow.version}};
+  return {{"flow_id", flow.flow_id},
+          {"node", flow.node},
+          {"name", flow.name},
+          {"flow_name", flow.flow_name},
+          {"hardware_id", flow.hardware_id},
+          {"level", flow.level},
+          {"message", flow.message},
+          {"age_s", Optional(flow.age_s)},
+          {"values", std::move(values)},
+          {"configured", flow.configured},
+          {"points", std::move(points)},
+          {"events", std::move(events)},
+          {"runs", std::move(runs)},
+          {"version", flow.version}};
 }
 
 }  // namespace
 
-std::string FlowsJson(const std::vector<FlowView>& flows, uint64_t version, bool full) {
-  json body = {{"version", version}, {"full", full}, {"flows", json::array()}};
+std::string FlowsJson(const std::vector<FlowView>& flows, uint64_t version, bool full,
+                      const ModelSummary& summary) {
+  json body = {{"version", version},
+               {"full", full},
+               {"left_out", summary.left_out},
+               {"left_out_rule", summary.left_out_rule},
+               {"flows", json::array()}};
   for (const FlowView& flow : flows) {
     body["flows"].push_back(FlowJson(flow));
   }

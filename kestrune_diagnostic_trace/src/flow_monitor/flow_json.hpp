@@ -10,15 +10,16 @@
 namespace kestrune {
 namespace monitor {
 
-/// The body of GET /api/flows and of every server-sent update:
-/// {"version": N, "full": bool, "flows": [...]}, one object per flow with
-/// flow_id, node, name, hardware_id, level, message, values, configured,
-/// points, events and runs.
+/// The body of GET /api/flows: {"version": N, "full": bool, "left_out": N,
+/// "left_out_rule": text, "flows": [...]}, one object per flow with flow_id,
+/// node, name, flow_name, hardware_id, level, message, age_s, values,
+/// configured, points, events and runs.
 ///
 /// `full` tells the page whether the list replaces what it shows or updates
 /// it. Texts that are not valid UTF-8 are rendered with U+FFFD in place of the
 /// bad bytes, never refused: they come from the robot, not from us.
-std::string FlowsJson(const std::vector<FlowView>& flows, uint64_t version, bool full);
+std::string FlowsJson(const std::vector<FlowView>& flows, uint64_t version, bool full,
+                      const ModelSummary& summary = {});
 
 }  // namespace monitor
 }  // namespace kestrune

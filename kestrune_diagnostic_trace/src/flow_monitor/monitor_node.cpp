@@ -34,6 +34,10 @@ MonitorNode::MonitorNode(FlowModel& model, const trace::ParsedFlowConfig& config
           report.id = event.id;
           report.status = event.status;
           report.msg = event.msg;
+          report.kind = event.kind;
+          report.verdict = event.verdict;
+          report.point_id = event.point_id;
+          report.duration_ms = event.duration_ms;
           model.AddEvent(report);
         }));
   }

@@ -3,18 +3,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "flow_model.hpp"
-
-namespace httplib {
-class Server;
-}  // namespace httplib
 
 namespace kestrune {
 namespace monitor {
@@ -23,19 +17,28 @@ struct ServerOptions {
   std::string bind{"127.0.0.1"};
   /// 0 picks a free port (tests).
   int port{8080};
-  /// Live pages (event streams) served at once; more are refused with 503.
-  size_t max_clients{8};
-  /// Shortest gap between two updates pushed to one page.
-  std::chrono::milliseconds min_update_gap{100};
+  /// Connections open at once. When all are taken, a new one closes the
+  /// connection that has waited longest for its request, so that clients
+  /// holding connections idle cannot lock everyone else out.
+  size_t max_connections{256};
+  /// The whole request line and headers must arrive within this time of the
+  /// connection opening or the previous response; the same bounds a response's write.
+  std::chrono::milliseconds request_timeout{5000};
+  /// Bytes of request line and headers, and header fields, taken in one request.
+  size_t header_bytes{8192};
+  size_t header_fields{64};
 };
 
-/// The monitor's HTTP side: the compiled-in page, GET /api/flows (the whole
-/// state as JSON) and GET /api/stream (server-sent events, each a FlowsJson
-/// body of the flows changed since the last one, the first one full).
+/// The monitor's HTTP side: the compiled-in page and GET /api/flows (the
+/// whole state as JSON, or with `?since=N` the flows changed since version N).
 ///
-/// Read-only: any method but GET and HEAD gets 405, any other path 404, any
-/// request body 413 (400 when its length is malformed). The server runs in its own threads from
-/// construction to Stop() or destruction; `model` must outlive it.
+/// One I/O thread serves every connection, event-driven: no client, however
+/// slow, holds a thread. Read-only: any method but GET and HEAD gets 405, any
+/// other path 404, a request body 400, headers over the limits 431; after an
+/// error the connection is closed. Pipelined requests are answered in order.
+///
+/// Runs from construction to Stop() or destruction; `model` must outlive it.
+/// Stop() and port() may be called from any thread.
 class MonitorServer {
  public:
   /// Binds and starts serving; throws std::runtime_error naming the address
@@ -49,25 +52,19 @@ class MonitorServer {
   /// The port listened on (the one chosen when options asked for 0).
   int port() const { return port_; }
 
-  /// Ends every stream, stops listening and joins the server's threads. Idempotent.
+  /// Closes every connection, stops listening and joins the I/O thread. Idempotent.
   void Stop();
 
-  /// Event streams open now.
-  size_t clients() const { return clients_.load(); }
+  /// Connections open now.
+  size_t connections() const { return connections_.load(); }
 
  private:
-  void Route();
-
-  FlowModel& model_;
-  const ServerOptions options_;
-  std::unique_ptr<httplib::Server> server_;
+  class Impl;
+  /// Before impl_, which counts into it until it is gone.
+  std::atomic<size_t> connections_{0};
+  std::unique_ptr<Impl> impl_;
   int port_{0};
   std::thread thread_;
-  std::atomic<bool> listen_returned_{false};
-  std::atomic<size_t> clients_{0};
-  std::atomic<bool> stopping_{false};
-  std::mutex stop_mutex_;
-  std::condition_variable stop_cv_;
 };
 
 }  // namespace monitor

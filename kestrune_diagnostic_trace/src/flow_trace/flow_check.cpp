@@ -12,6 +12,7 @@
 
 #include "engine_lock.hpp"
 #include "flow_health.hpp"
+#include "kestrune_diagnostic_trace/flow_report.hpp"
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
 #include "publication.hpp"
@@ -365,6 +366,26 @@ std::shared_ptr<FlowCheckResult> invalidFlow() {
   return result;
 }
 
+/// First to last recorded point of the run, in milliseconds.
+uint64_t runDurationMs(const FlowQueue& queue) {
+  if (queue.empty()) {
+    return 0;
+  }
+  const int64_t start = queue.front()->timestamp_ms;
+  const int64_t end = queue.back()->timestamp_ms;
+  return start < end ? static_cast<uint64_t>(end - start) : 0;
+}
+
+/// The point a verdict is about: the recorded one at fault, else the configured one.
+std::string verdictPoint(const FlowCheckResult& result) {
+  if (result.status == FlowCheckStatus::SUCCESS) {
+    return {};
+  }
+  return result.failure_point   ? result.failure_point->point_id
+         : result.desired_point ? result.desired_point->point_id
+                                : std::string();
+}
+
 /// Keeps the verdict in the flow's facts for its health report.
 void noteVerdict(detail::RunFacts& facts, const FlowCheckResult& result, const FlowQueue& queue,
                  size_t reached) {
@@ -374,18 +395,11 @@ void noteVerdict(detail::RunFacts& facts, const FlowCheckResult& result, const F
     facts.error_latched = false;
   } else {
     ++facts.runs_failed;
-    facts.failure_point = result.failure_point   ? result.failure_point->point_id
-                          : result.desired_point ? result.desired_point->point_id
-                                                 : std::string();
-    facts.failure_reason = detail::VerdictReason(result.status);
+    facts.failure_point = verdictPoint(result);
+    facts.failure_reason = report::VerdictReason(result.status);
   }
   facts.last_run_points_reached = reached;
-  facts.last_run_duration_ms = 0;
-  if (!queue.empty()) {
-    const int64_t start = queue.front()->timestamp_ms;
-    const int64_t end = queue.back()->timestamp_ms;
-    facts.last_run_duration_ms = start < end ? static_cast<uint64_t>(end - start) : 0;
-  }
+  facts.last_run_duration_ms = runDurationMs(queue);
 }
 
 }  // namespace
@@ -431,10 +445,20 @@ std::shared_ptr<FlowCheckResult> FlowTrace::checkRun(const std::string& flow_id,
       handler->second(flow_id, result);
     }
   };
-  auto publish = [this, &flow, &event] { detail::PublishEvent(*flow, publish_callback_, event); };
+  // Every event of a check is its verdict; readers take kind, verdict and
+  // duration from the fields, never from the text.
+  event.kind = DiagnosticEvent::KIND_VERDICT;
+  event.duration_ms = runDurationMs(queue);
+  detail::RunFacts& facts = found.facts;
+  auto publish = [this, &flow, &event, &result, &facts] {
+    event.verdict = static_cast<uint8_t>(result->status);
+    event.point_id = verdictPoint(*result);
+    detail::PublishEvent(*flow, publish_callback_, event);
+    facts.last_event = event.msg;
+  };
   FlowCheck check(flow_id, *flow, queue, *result, event, call_handler, publish);
   check.Run();
-  noteVerdict(found.facts, *result, queue, check.reached());
+  noteVerdict(facts, *result, queue, check.reached());
   return result;
 }
 

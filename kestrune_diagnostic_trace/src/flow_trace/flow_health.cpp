@@ -3,6 +3,8 @@
 
 #include <fmt/format.h>
 
+#include "kestrune_diagnostic_trace/flow_report.hpp"
+
 namespace kestrune {
 namespace trace {
 namespace detail {
@@ -12,34 +14,8 @@ namespace {
 // Viewers mark a heartbeat late after three missed periods, as a watchdog would.
 constexpr uint32_t kLateBeatPeriods = 3;
 
-/// A verdict's name as the values show it, and its reason as messages give it.
-struct VerdictTexts {
-  const char* name;
-  const char* reason;
-};
-
-VerdictTexts TextsOf(FlowCheckStatus status) {
-  switch (status) {
-    case FlowCheckStatus::SUCCESS:
-      return {"SUCCESS", "passed"};
-    case FlowCheckStatus::FAILED:
-      return {"FAILED", "point failed"};
-    case FlowCheckStatus::INVALID_POINT:
-      return {"INVALID_POINT", "invalid point"};
-    case FlowCheckStatus::DUPLICATED_POINT:
-      return {"DUPLICATED_POINT", "point duplicated"};
-    case FlowCheckStatus::MISSING_POINT:
-      return {"MISSING_POINT", "point missing"};
-    case FlowCheckStatus::INVALID_ORDER:
-      return {"INVALID_ORDER", "invalid order"};
-    case FlowCheckStatus::INVALID_FLOW:
-      return {"INVALID_FLOW", "invalid flow"};
-  }
-  return {"UNKNOWN", "unknown"};
-}
-
 std::string Seconds(double seconds) {
-  return fmt::format("{:.2f} s", seconds);
+  return report::SecondsValue(seconds);
 }
 
 double SecondsBetween(SteadyTime from, SteadyTime to) {
@@ -47,7 +23,7 @@ double SecondsBetween(SteadyTime from, SteadyTime to) {
 }
 
 std::string OrNone(const std::string& text) {
-  return text.empty() ? "none" : text;
+  return text.empty() ? report::kNone : text;
 }
 
 /// Builds the summary and values of one assessment.
@@ -86,9 +62,9 @@ class Assessment {
 
   const char* state() const {
     if (observation_.stalled) {
-      return "stalled";
+      return report::kStateStalled;
     }
-    return started() ? "running" : "idle";
+    return started() ? report::kStateRunning : report::kStateIdle;
   }
 
   bool verdictFailed() const {
@@ -117,27 +93,26 @@ class Assessment {
 
   std::string message(FlowLevel level) const {
     if (observation_.stalled) {
-      std::string text = fmt::format("stalled after '{}' for {:.1f} s", flow_.last_point,
+      std::string text = fmt::format(report::kMessageStalled, flow_.last_point,
                                      SecondsBetween(observation_.last_change, now_));
       if (!flow_.next_point.empty()) {
-        text += fmt::format(", expecting '{}'", flow_.next_point);
+        text += fmt::format(report::kMessageExpecting, flow_.next_point);
       }
       return text;
     }
     if (beatLate()) {
-      return fmt::format("heartbeat late: last beat {:.1f} s ago, period {:.1f} s", beatAge(),
-                         heartbeat_period_ms_ / 1000.0);
+      return fmt::format(report::kMessageBeatLate, beatAge(), heartbeat_period_ms_ / 1000.0);
     }
     if (level == FlowLevel::kError) {
       return facts_.failure_point.empty()
-                 ? fmt::format("failed ({})", facts_.failure_reason)
-                 : fmt::format("failed at '{}' ({})", facts_.failure_point, facts_.failure_reason);
+                 ? fmt::format(report::kMessageFailed, facts_.failure_reason)
+                 : fmt::format(report::kMessageFailedAt, facts_.failure_point,
+                               facts_.failure_reason);
     }
     std::string text = progress();
     if (level == FlowLevel::kWarn) {
-      text += facts_.timeout_sent || facts_.last_timeout_sent
-                  ? "; a timeout was reported"
-                  : "; optional points failed or missing";
+      text += facts_.timeout_sent || facts_.last_timeout_sent ? report::kWarnTimeout
+                                                              : report::kWarnOptional;
     }
     return text;
   }
@@ -145,53 +120,55 @@ class Assessment {
   /// Where the flow stands when nothing is wrong.
   std::string progress() const {
     if (flow_.heartbeat) {
-      return flow_.run_points == 0 ? "waiting for first beat"
-                                   : fmt::format("last beat {:.1f} s ago", beatAge());
+      return flow_.run_points == 0 ? report::kMessageWaitingForBeat
+                                   : fmt::format(report::kMessageLastBeat, beatAge());
     }
     if (started()) {
-      std::string text = fmt::format("running: {} points recorded", flow_.run_points);
+      std::string text = fmt::format(report::kMessageRunning, flow_.run_points);
       if (!flow_.next_point.empty()) {
-        text += fmt::format(", expecting '{}'", flow_.next_point);
+        text += fmt::format(report::kMessageExpecting, flow_.next_point);
       }
       return text;
     }
     if (facts_.last_verdict) {
-      return fmt::format("passed {}/{} points in {}", facts_.last_run_points_reached,
+      return fmt::format(report::kMessagePassed, facts_.last_run_points_reached,
                          flow_.configured_points,
                          Seconds(static_cast<double>(facts_.last_run_duration_ms) / 1000.0));
     }
     if (facts_.runs == 0 && flow_.run_points == 0) {
-      return "waiting for first run";
+      return report::kMessageWaitingForRun;
     }
-    return flow_.run_complete ? "run complete, not checked yet" : "idle";
+    return flow_.run_complete ? report::kMessageRunComplete : report::kMessageIdle;
   }
 
   std::vector<std::pair<std::string, std::string>> values() const {
     std::vector<std::pair<std::string, std::string>> values{
-        {"flow id", flow_.flow_id},
-        {"state", state()},
-        {"last verdict", facts_.last_verdict ? TextsOf(*facts_.last_verdict).name : "none"},
-        {"last failure point", OrNone(facts_.failure_point)},
-        {"next expected point", OrNone(flow_.next_point)},
-        {"points recorded", std::to_string(flow_.run_points)},
-        {"configured points", std::to_string(flow_.configured_points)},
-        {"last run duration",
+        {report::kFlowId, flow_.flow_id},
+        {report::kState, state()},
+        {report::kLastVerdict,
+         facts_.last_verdict ? report::VerdictName(*facts_.last_verdict) : report::kNone},
+        {report::kLastFailurePoint, OrNone(facts_.failure_point)},
+        {report::kNextExpectedPoint, OrNone(flow_.next_point)},
+        {report::kPointsRecorded, std::to_string(flow_.run_points)},
+        {report::kConfiguredPoints, std::to_string(flow_.configured_points)},
+        {report::kLastRunDuration,
          facts_.last_verdict ? Seconds(static_cast<double>(facts_.last_run_duration_ms) / 1000.0)
-                             : "none"},
-        {"runs checked", std::to_string(facts_.runs_checked)},
-        {"runs failed", std::to_string(facts_.runs_failed)},
-        {"timeouts", std::to_string(facts_.timeouts)},
-        {"last event", OrNone(facts_.last_event)},
+                             : report::kNone},
+        {report::kRunsChecked, std::to_string(facts_.runs_checked)},
+        {report::kRunsFailed, std::to_string(facts_.runs_failed)},
+        {report::kTimeouts, std::to_string(facts_.timeouts)},
+        {report::kLastEvent, OrNone(facts_.last_event)},
     };
     if (latePoints() != 0) {
       values.emplace_back("late points", std::to_string(latePoints()));
     }
     if (flow_.stall_ms != 0) {
-      values.emplace_back("stall after", Seconds(flow_.stall_ms / 1000.0));
+      values.emplace_back(report::kStallAfter, Seconds(flow_.stall_ms / 1000.0));
     }
     if (flow_.heartbeat) {
-      values.emplace_back("last beat age", flow_.run_points == 0 ? "none" : Seconds(beatAge()));
-      values.emplace_back("beat period", Seconds(heartbeat_period_ms_ / 1000.0));
+      values.emplace_back(report::kLastBeatAge,
+                          flow_.run_points == 0 ? report::kNone : Seconds(beatAge()));
+      values.emplace_back(report::kBeatPeriod, Seconds(heartbeat_period_ms_ / 1000.0));
     }
     return values;
   }
@@ -227,10 +204,6 @@ FlowLevel AssessLevel(const FlowSnapshot& snapshot, const FlowObservation& obser
 FlowHealth AssessFlow(const FlowSnapshot& snapshot, const FlowObservation& observation,
                       SteadyTime now, uint32_t heartbeat_period_ms) {
   return Assessment(snapshot, observation, now, heartbeat_period_ms).Run();
-}
-
-const char* VerdictReason(FlowCheckStatus status) {
-  return TextsOf(status).reason;
 }
 
 }  // namespace detail

@@ -85,9 +85,6 @@ FlowLevel AssessLevel(const FlowSnapshot& snapshot, const FlowObservation& obser
 FlowHealth AssessFlow(const FlowSnapshot& snapshot, const FlowObservation& observation,
                       SteadyTime now, uint32_t heartbeat_period_ms);
 
-/// The reason a verdict gives in health messages ("point missing").
-const char* VerdictReason(FlowCheckStatus status);
-
 }  // namespace detail
 }  // namespace trace
 }  // namespace kestrune

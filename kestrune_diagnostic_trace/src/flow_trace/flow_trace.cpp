@@ -324,6 +324,8 @@ std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& fl
   event.source_id = flow_id;
   event.id = static_cast<int32_t>(cfg.event_id);
   event.status = 1;
+  event.kind = DiagnosticEvent::KIND_STALL;
+  event.point_id = last_point;
   event.msg = "Status Failed, flow stalled: " + flow_id + " after " + last_point;
   flow->second.facts.NoteFailure(last_point, "flow stalled");
   flow->second.facts.last_event = event.msg;

@@ -19,6 +19,7 @@ namespace {
 
 constexpr int32_t kStatusOk = 0;
 constexpr int32_t kStatusFailed = 1;
+constexpr uint8_t kPointEvent = DiagnosticEvent::KIND_POINT;
 
 // The reporter's key:value pairs after a comma, so a receiver sees the point's context.
 void appendMetadataText(std::string& text, const TracePoint& point) {
@@ -59,13 +60,15 @@ class Reporter {
 
   RunFacts& facts() { return facts_; }
 
-  void Send(int32_t status, uint32_t id, std::string_view head, std::string_view tail,
-            bool with_metadata) {
+  void Send(uint8_t kind, std::string_view point_id, int32_t status, uint32_t id,
+            std::string_view head, std::string_view tail, bool with_metadata) {
     if (!event_) {
       event_.emplace();
       event_->source_id = flow_id_;
       event_->stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
     }
+    event_->kind = kind;
+    event_->point_id.assign(point_id);
     event_->status = status;
     event_->id = static_cast<int32_t>(id);
     // Sized once: the text is built from two parts and usually outgrows the inline buffer.
@@ -86,7 +89,7 @@ class Reporter {
   /// decided that there is one (reportsOutcome).
   void ReportOutcome(const TracePointCfg& cfg) {
     if (point_.success) {
-      Send(kStatusOk, cfg.event_id, "Status OK: ", cfg.point_id, true);
+      Send(kPointEvent, cfg.point_id, kStatusOk, cfg.event_id, "Status OK: ", cfg.point_id, true);
       return;
     }
     if (cfg.is_critical) {
@@ -94,7 +97,8 @@ class Reporter {
     } else {
       facts_.optional_trouble = true;
     }
-    Send(kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id, true);
+    Send(kPointEvent, cfg.point_id, kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id,
+         true);
   }
 
  private:
@@ -143,7 +147,8 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
       KLOG_INFO("duration: '{}'", duration);
       if (duration > cfg.timeout_ms && cfg.event_id != 0 && cfg.on_timeout) {
         reporter.facts().NoteTimeout();
-        reporter.Send(kStatusFailed, cfg.event_id, cfg.point_id, "Timeout", false);
+        reporter.Send(DiagnosticEvent::KIND_TIMEOUT, cfg.point_id, kStatusFailed, cfg.event_id,
+                      cfg.point_id, "Timeout", false);
       }
     }
     // Saturates rather than wrapping to 0, which would restart the repeat count.
@@ -183,7 +188,7 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
     if (passed.exec_cnt == 0) {
       if (passed.is_critical) {
         facts.NoteFailure(passed.point_id, "point missing");
-        reporter.Send(kStatusFailed, passed.event_id,
+        reporter.Send(kPointEvent, passed.point_id, kStatusFailed, passed.event_id,
                       "Status Failed, point missing: ", passed.point_id, false);
       } else {
         facts.optional_trouble = true;
@@ -199,7 +204,7 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
       point.point_id == expected[cur - 1]->point_id && point.point_id == previous->point_id) {
     const TracePointCfg& repeated = *expected[cur - 1];
     facts.NoteFailure(repeated.point_id, "point duplicated");
-    reporter.Send(kStatusFailed, repeated.event_id,
+    reporter.Send(kPointEvent, repeated.point_id, kStatusFailed, repeated.event_id,
                   "Status Failed, point duplicated: ", repeated.point_id, true);
     return;
   }
@@ -207,7 +212,7 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
     return;
   }
   facts.NoteFailure(point.point_id, "undefined point");
-  reporter.Send(kStatusFailed, expected[cur]->event_id,
+  reporter.Send(kPointEvent, point.point_id, kStatusFailed, expected[cur]->event_id,
                 "Status Failed, undefined point: ", point.point_id, true);
 }
 
@@ -216,7 +221,8 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
                                        const PublishCallback& publish_callback) {
   facts.NoteFailure(point.point_id, "undefined point");
   Reporter(flow_id, flow, point, facts, publish_callback)
-      .Send(kStatusFailed, flow.event_id, "Status Failed, undefined point: ", point.point_id, true);
+      .Send(kPointEvent, point.point_id, kStatusFailed, flow.event_id,
+            "Status Failed, undefined point: ", point.point_id, true);
 }
 
 }  // namespace

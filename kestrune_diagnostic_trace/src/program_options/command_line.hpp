@@ -11,11 +11,15 @@ namespace kestrune {
 
 /// Walks the program's own arguments, up to `--ros-args` (the rest is
 /// rclcpp's): -h and --help set `help`; every other argument must be one of
-/// `options`, followed by its value, which `take(option, value)` reads.
-/// Throws std::invalid_argument naming an unknown argument or a missing value.
-inline void WalkOptions(int argc, const char* const* argv, const std::vector<std::string>& options,
-                        bool& help,
+/// `valued`, followed by its value, or one of `flags`; `take(option, value)`
+/// reads each (a flag with an empty value). Throws std::invalid_argument
+/// naming an unknown argument or a missing value.
+inline void WalkOptions(int argc, const char* const* argv, const std::vector<std::string>& valued,
+                        const std::vector<std::string>& flags, bool& help,
                         const std::function<void(const std::string&, const std::string&)>& take) {
+  auto known = [](const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--ros-args") {
@@ -23,15 +27,15 @@ inline void WalkOptions(int argc, const char* const* argv, const std::vector<std
     }
     if (argument == "-h" || argument == "--help") {
       help = true;
-      continue;
-    }
-    if (std::find(options.begin(), options.end(), argument) == options.end()) {
+    } else if (known(flags, argument)) {
+      take(argument, std::string());
+    } else if (!known(valued, argument)) {
       throw std::invalid_argument("unknown argument '" + argument + "'");
-    }
-    if (i + 1 >= argc) {
+    } else if (i + 1 >= argc) {
       throw std::invalid_argument(argument + " needs a value");
+    } else {
+      take(argument, argv[++i]);
     }
-    take(argument, argv[++i]);
   }
 }
 

@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
-"""The monitor's page in headless chromium while the scenario program runs.
+"""The monitor's page in headless chromium, with any event stream blocked.
 
-Starts flow_monitor on a free port with the scenario's flow file plus a flow
-whose id is markup and loads the page, which shows every flow STALE; then
-starts the scenario program and checks that a card's data-level follows its
-passes on /diagnostics, that point outcomes and runs follow its events, and
-that the hostile flow id shows as text and runs nothing. Writes a screenshot
-to --out and to $KESTRUNE_ARTIFACTS_DIR when set.
+First a record replayed by flow_monitor --replay: a flow whose id and name are
+markup must show as text, the point a running run waits for and a timeout
+must be marked, a verdict named by its outcome, and a card gone STALE must
+say how old its message is and grey it out. Then the live program: starts
+flow_monitor on a free port with the scenario's flow file plus the hostile
+flow and loads the page, which shows every flow STALE; then starts the
+scenario program and checks that a card's data-level follows its passes on
+/diagnostics and that point outcomes and runs follow its events. Writes a
+screenshot to --out and to $KESTRUNE_ARTIFACTS_DIR when set.
 
 Exit status 77 (skipped) only when chromium or its driver is not installed.
 """
 import argparse
+import json
 import os
 import re
 import shutil
@@ -23,6 +27,7 @@ import yaml
 
 SKIPPED = 77
 HOSTILE_ID = '<img src=x onerror=alert(1)>'
+HOSTILE_NAME = '<b>bold name</b>'
 SCENARIO_FLOWS = ['grab_place_task', 'toilet', 'heartbeat']
 DEADLINE_S = 30
 
@@ -41,6 +46,7 @@ def write_config(bundled, directory, hostile):
     if hostile:
         config['workflows'].append({
             'flow_id': HOSTILE_ID,
+            'flow_name': HOSTILE_NAME,
             'diag_topic': '/kestrune/diag/hostile',
             'event_id': 9000,
             'flow_points': [{'point_id': '<b>bold</b>', 'event_id': 9001}],
@@ -51,8 +57,8 @@ def write_config(bundled, directory, hostile):
     return path
 
 
-def start_monitor(monitor, config):
-    process = subprocess.Popen([monitor, '--config', config, '--port', '0'],
+def start_monitor(monitor, config, *extra):
+    process = subprocess.Popen([monitor, '--config', config, '--port', '0', *extra],
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     deadline = time.monotonic() + DEADLINE_S
     lines = []
@@ -92,6 +98,9 @@ def make_driver(browser):
     # Any alert the page would run is recorded rather than shown.
     driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument', {
         'source': 'window.__alerts = []; window.alert = (m) => window.__alerts.push(String(m));'})
+    # A proxy that buffers streams: nothing streamed may be needed to draw.
+    driver.execute_cdp_cmd('Network.enable', {})
+    driver.execute_cdp_cmd('Network.setBlockedURLs', {'urls': ['*/api/stream*']})
     return driver
 
 
@@ -110,6 +119,104 @@ def card(driver, flow_id):
     return None
 
 
+def write_record(directory):
+    """A record of a night: pick runs and waits for 'lift' after a late 'grasp';
+    dock failed a verdict and went quiet 20 s before the record ends."""
+    def line(time, node, flow, kind, fields):
+        return json.dumps({'time': time, 'node': node, 'flow': flow, 'kind': kind,
+                           'fields': fields})
+
+    def status(node, flow, level, message, **values):
+        return {'level': level, 'name': node + ': ' + flow, 'hardware_id': node,
+                'message': message,
+                'values': {'flow id': flow, **{k.replace('_', ' '): v for k, v in values.items()}}}
+
+    def event(event_id, status_code, point_id, msg, **extra):
+        return {'stamp_sec': 1000, 'stamp_nanosec': 0, 'id': event_id, 'status': status_code,
+                'point_id': point_id, 'msg': msg, **extra}
+
+    lines = [
+        line(1000, 'base', 'dock', 'level', status('base', 'dock', 'OK', 'docking')),
+        line(1001, 'base', 'dock', 'verdict',
+             event(20, 1, 'approach', 'Status Failed, point approach missing in flow dock',
+                   verdict='MISSING_POINT', duration_ms=1500)),
+        line(1002, 'arm', 'pick', 'point', event(11, 0, 'open', 'Status OK: open')),
+        line(1003, 'arm', 'pick', 'timeout', event(12, 1, 'grasp', 'grasp' + 'Timeout')),
+        line(1003, 'arm', 'pick', 'point', event(12, 0, 'grasp', 'Status OK: grasp')),
+        line(1020, 'arm', 'pick', 'level',
+             status('arm', 'pick', 'WARN', "running: 3 points recorded, expecting 'lift'",
+                    state='running', next_expected_point='lift')),
+    ]
+    path = os.path.join(directory, 'night.jsonl')
+    with open(path, 'w', encoding='utf-8') as target:
+        target.write('\n'.join(lines) + '\n')
+    config = {'workflows': [
+        {'flow_id': HOSTILE_ID, 'flow_name': HOSTILE_NAME, 'diag_topic': '/h', 'event_id': 9000,
+         'flow_points': [{'point_id': '<b>bold</b>', 'event_id': 9001}]},
+        {'flow_id': 'pick', 'flow_name': 'Pick it', 'diag_topic': '/p', 'event_id': 10,
+         'flow_points': [{'point_id': 'open', 'event_id': 11},
+                         {'point_id': 'grasp', 'event_id': 12, 'repeat_cnt': 2,
+                          'timeout_ms': 10, 'on_timeout': True},
+                         {'point_id': 'lift', 'event_id': 13}]},
+        {'flow_id': 'dock', 'diag_topic': '/d', 'event_id': 20,
+         'flow_points': [{'point_id': 'approach', 'event_id': 21}]},
+    ]}
+    config_path = os.path.join(directory, 'night_flows.yaml')
+    with open(config_path, 'w', encoding='utf-8') as target:
+        yaml.safe_dump(config, target)
+    return path, config_path
+
+
+def check_hostile_text(driver):
+    element = card(driver, HOSTILE_ID)
+    title = element.find_element('css selector', 'h2').get_attribute('textContent')
+    assert title.startswith(HOSTILE_ID), 'hostile id not shown as text: ' + repr(title)
+    name = element.find_element('css selector', '.flow-name').get_attribute('textContent')
+    assert name == HOSTILE_NAME, 'hostile flow name not shown as text: ' + repr(name)
+    chip = element.find_element('css selector', '.point').text
+    assert chip == '<b>bold</b>', 'point id not shown as text: ' + repr(chip)
+    assert not driver.find_elements('css selector', 'main img, main b'), \
+        'markup from the robot became elements'
+    alerts = driver.execute_script('return window.__alerts')
+    assert alerts == [], 'the page ran script from data: ' + repr(alerts)
+
+
+def check_record(driver, monitor, directory):
+    record, config = write_record(directory)
+    process, url = start_monitor(monitor, config, '--replay', record)
+    try:
+        driver.get(url)
+        wait_for(driver, 'the replayed cards', lambda: card(driver, 'pick') and card(driver, 'dock'))
+        state = driver.find_element('id', 'connection').text
+        assert 'polling' in state, 'the page does not say how it follows: ' + repr(state)
+        check_hostile_text(driver)
+
+        pick = card(driver, 'pick')
+        assert pick.find_element('css selector', '.flow-name').text == 'Pick it'
+        expected = pick.find_elements('css selector', '.point[data-expected="true"]')
+        assert [chip.text.split()[0] for chip in expected] == ['lift'], \
+            'the awaited point is not marked: ' + repr([chip.text for chip in expected])
+        timeout = pick.find_elements('css selector', '.point[data-outcome="timeout"]')
+        assert [chip.text for chip in timeout] == ['grasp'], 'no timeout chip'
+        colour = timeout[0].value_of_css_property('background-color')
+        failed_colour = driver.execute_script(
+            "const probe = document.createElement('span'); probe.className = 'point';"
+            "probe.setAttribute('data-outcome', 'failed'); document.body.appendChild(probe);"
+            "const colour = getComputedStyle(probe).backgroundColor; probe.remove();"
+            "return colour;")
+        assert colour != failed_colour, 'a timeout looks like a failure'
+
+        dock = card(driver, 'dock')
+        subjects = [cell.text for cell in dock.find_elements('css selector', 'td.subject')]
+        assert 'verdict: MISSING_POINT' in subjects, 'verdict not named: ' + repr(subjects)
+        assert dock.get_attribute('data-level') == 'STALE'
+        age = dock.find_element('css selector', '.age').text
+        assert re.match(r'last update \d+ s ago', age), 'STALE card without its age: ' + repr(age)
+        assert dock.find_elements('css selector', '.message.old'), 'old message not greyed'
+    finally:
+        stop(process)
+
+
 def check_cards(driver, url, hostile):
     driver.get(url)
     expected = SCENARIO_FLOWS + ([HOSTILE_ID] if hostile else [])
@@ -118,11 +225,7 @@ def check_cards(driver, url, hostile):
     assert set(levels.values()) == {'STALE'}, 'levels before any node reported: ' + repr(levels)
 
     if hostile:
-        element = card(driver, HOSTILE_ID)
-        title = element.find_element('css selector', 'h2').get_attribute('textContent')
-        assert title.startswith(HOSTILE_ID), 'hostile id not shown as text: ' + repr(title)
-        chip = element.find_element('css selector', '.point').text
-        assert chip == '<b>bold</b>', 'point id not shown as text: ' + repr(chip)
+        check_hostile_text(driver)
 
 
 def check_passes(driver, hostile):
@@ -142,10 +245,7 @@ def check_passes(driver, hostile):
              lambda: card(driver, 'grab_place_task').find_elements(
                  'css selector', 'svg.runs rect.failed'))
     if hostile:
-        assert not driver.find_elements('css selector', 'main img, main b'), \
-            'markup from the robot became elements'
-        alerts = driver.execute_script('return window.__alerts')
-        assert alerts == [], 'the page ran script from data: ' + repr(alerts)
+        check_hostile_text(driver)
 
 
 def main():
@@ -174,6 +274,8 @@ def main():
                                          write_config(args.flow_config, directory, hostile))
             processes.append(monitor)
             driver = make_driver(browser)
+            if hostile:
+                check_record(driver, args.monitor, directory)
             check_cards(driver, url, hostile)
             scenario_log = open(os.path.join(directory, 'scenario.log'), 'w+', encoding='utf-8')
             processes.append(subprocess.Popen([args.scenario], stdout=scenario_log,

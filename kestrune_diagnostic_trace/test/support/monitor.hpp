@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <kestrune_diagnostic_trace/flow_config.hpp>
+#include <kestrune_diagnostic_trace/flow_report.hpp>
 
 #include "flow_model.hpp"
 
@@ -68,6 +69,35 @@ inline kestrune::monitor::EventReport FlowEvent(const std::string& flow_id, uint
   event.id = id;
   event.status = status;
   event.msg = msg;
+  return event;
+}
+
+/// A verdict event as CheckFlow sends it: the flow's id, kind, verdict, the
+/// point concerned and the run's duration.
+inline kestrune::monitor::EventReport VerdictEvent(const std::string& flow_id, uint32_t id,
+                                                   kestrune::trace::FlowCheckStatus verdict,
+                                                   const std::string& point_id,
+                                                   uint64_t duration_ms, int32_t sec = 100) {
+  const bool passed = verdict == kestrune::trace::FlowCheckStatus::SUCCESS;
+  auto event = FlowEvent(flow_id, id, passed ? 0 : 1,
+                         passed ? "Succeed flow: " + flow_id
+                                : "Status Failed, point " + point_id + " ... in flow " + flow_id,
+                         sec);
+  event.kind = static_cast<uint8_t>(kestrune::trace::report::EventKind::kVerdict);
+  event.verdict = static_cast<uint8_t>(verdict);
+  event.point_id = point_id;
+  event.duration_ms = duration_ms;
+  return event;
+}
+
+/// An event of `kind` about `point_id`.
+inline kestrune::monitor::EventReport KindEvent(const std::string& flow_id, uint32_t id,
+                                                kestrune::trace::report::EventKind kind,
+                                                uint8_t status, const std::string& point_id,
+                                                int32_t sec = 100) {
+  auto event = FlowEvent(flow_id, id, status, "text of " + point_id, sec);
+  event.kind = static_cast<uint8_t>(kind);
+  event.point_id = point_id;
   return event;
 }
 

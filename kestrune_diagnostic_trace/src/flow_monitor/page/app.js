@@ -4,6 +4,7 @@
 
 const SVG = 'http://www.w3.org/2000/svg';
 const EVENTS_SHOWN = 8;
+const POLL_MS = 500;
 const flows = new Map();  // key -> flow as the server sent it
 const cards = new Map();  // key -> card element
 
@@ -25,16 +26,34 @@ function timeOf(stamp) {
       pad(date.getSeconds(), 2) + '.' + pad(date.getMilliseconds(), 3);
 }
 
+const OUTCOME_WORDS = {none: 'not yet', ok: 'ok', failed: 'failed', missing: 'missing',
+  timeout: 'timeout'};
+
 function pointsRow(flow) {
   const row = el('div', 'points');
   for (const point of flow.points) {
     const chip = el('span', 'point ' + (point.critical ? 'critical' : 'optional'), point.point_id);
     chip.setAttribute('data-outcome', point.outcome);
+    if (point.expected) chip.setAttribute('data-expected', 'true');
     chip.title = (point.critical ? 'critical' : 'optional') + ', event id ' + point.event_id +
-        ', this run: ' + point.outcome;
+        ', this run: ' + (OUTCOME_WORDS[point.outcome] || point.outcome) +
+        (point.expected ? ', the run waits for it' : '');
     row.appendChild(chip);
   }
   return row;
+}
+
+// What an event is about: a verdict by its outcome, a point by its name.
+function eventSubject(event) {
+  if (event.kind === 'verdict') return 'verdict: ' + event.verdict;
+  if (event.kind === 'stall') return 'stall' + (event.point_id ? ' after ' + event.point_id : '');
+  if (event.kind === 'over budget') return 'over budget';
+  return event.point_id || '#' + event.id;
+}
+
+function eventStatus(event) {
+  if (event.kind === 'timeout') return 'timeout';
+  return event.status === 0 ? 'ok' : 'failed';
 }
 
 function eventsTable(flow) {
@@ -43,9 +62,9 @@ function eventsTable(flow) {
   for (const event of shown) {
     const row = table.insertRow();
     row.appendChild(el('td', '', timeOf(event.stamp)));
-    row.appendChild(el('td', '', event.point_id || '#' + event.id));
-    row.appendChild(el('td', event.status === 0 ? 'status-ok' : 'status-failed',
-        event.status === 0 ? 'ok' : 'failed'));
+    row.appendChild(el('td', 'subject', eventSubject(event)));
+    const status = eventStatus(event);
+    row.appendChild(el('td', 'status-' + status, status));
     row.appendChild(el('td', '', event.msg));
   }
   return table;
@@ -72,8 +91,9 @@ function runsChart(flow) {
     bar.setAttribute('height', h);
     bar.setAttribute('class', run.passed ? 'passed' : 'failed');
     const title = document.createElementNS(SVG, 'title');
-    title.textContent = run.verdict + (run.duration_s === null ? '' : ', ' +
-        duration.toFixed(2) + ' s');
+    title.textContent = (run.passed ? 'passed' : 'failed') +
+        (run.verdict ? ' (' + run.verdict + ')' : '') +
+        (run.duration_s === null ? ', duration unknown' : ', ' + duration.toFixed(2) + ' s');
     bar.appendChild(title);
     svg.appendChild(bar);
   });
@@ -98,18 +118,37 @@ function valuesList(flow) {
   return details;
 }
 
+// Seconds since the flow's last /diagnostics update, now; null when none came.
+function ageOf(flow) {
+  if (flow.age_s === null || flow.age_s === undefined) return null;
+  return flow.age_s + (performance.now() - flow.received_at) / 1000;
+}
+
+function ageText(flow) {
+  const age = ageOf(flow);
+  if (age === null) return 'no update yet';
+  return 'last update ' + (age < 90 ? age.toFixed(0) + ' s' : (age / 60).toFixed(0) + ' min') +
+      ' ago';
+}
+
 function fillCard(card, flow) {
   const wasOpen = card.querySelector('details') && card.querySelector('details').open;
   card.setAttribute('data-flow-id', flow.flow_id);
   card.setAttribute('data-level', flow.level);
   const title = el('h2', '', flow.flow_id);
+  if (flow.flow_name) title.appendChild(el('span', 'flow-name', flow.flow_name));
   const level = el('span', 'level', flow.level);
   level.setAttribute('data-level', flow.level);
   title.appendChild(level);
   const meta = el('div', 'meta',
       (flow.node ? 'node ' + flow.node : 'no node reported yet') +
       (flow.hardware_id ? ' · ' + flow.hardware_id : ''));
-  const parts = [title, meta, el('div', 'message', flow.message)];
+  const parts = [title, meta];
+  // A STALE card's message is old news: its age says so, and it is greyed.
+  if (flow.level === 'STALE') parts.push(el('div', 'age', ageText(flow)));
+  const message = el('div', 'message', flow.message);
+  if (flow.level === 'STALE') message.classList.add('old');
+  parts.push(message);
   if (flow.points.length) parts.push(pointsRow(flow));
   parts.push(runsChart(flow));
   if (flow.events.length) parts.push(eventsTable(flow));
@@ -123,7 +162,8 @@ function applyFilter() {
   const text = document.getElementById('filter').value.toLowerCase();
   for (const [key, card] of cards) {
     const flow = flows.get(key);
-    const hay = (flow.flow_id + ' ' + flow.name + ' ' + flow.level).toLowerCase();
+    const hay = (flow.flow_id + ' ' + flow.flow_name + ' ' + flow.name + ' ' + flow.level)
+        .toLowerCase();
     card.hidden = text !== '' && !hay.includes(text);
   }
 }
@@ -136,6 +176,13 @@ function renderSummary() {
     el('span', '', word + ' ' + n)));
 }
 
+function renderLeftOut(update) {
+  const note = document.getElementById('left-out');
+  note.hidden = !update.left_out;
+  note.textContent = update.left_out ? update.left_out + ' flows left out: ' +
+      update.left_out_rule : '';
+}
+
 function apply(update) {
   const main = document.getElementById('flows');
   if (update.full) {
@@ -143,7 +190,10 @@ function apply(update) {
     cards.clear();
     main.replaceChildren();
   }
+  renderLeftOut(update);
+  const now = performance.now();
   for (const flow of update.flows) {
+    flow.received_at = now;
     const key = keyOf(flow);
     flows.set(key, flow);
     let card = cards.get(key);
@@ -161,21 +211,41 @@ function apply(update) {
   applyFilter();
 }
 
-function connect() {
-  const state = document.getElementById('connection');
-  const source = new EventSource('/api/stream');
-  source.onopen = () => {
-    state.textContent = 'live';
-    state.setAttribute('data-state', 'open');
-  };
-  source.onmessage = (message) => apply(JSON.parse(message.data));
-  source.onerror = () => {
-    state.textContent = 'connection lost, retrying';
-    state.setAttribute('data-state', 'lost');
-  };
+function setState(state, text) {
+  const connection = document.getElementById('connection');
+  connection.textContent = text;
+  connection.setAttribute('data-state', state);
+}
+
+// The page asks for what changed every half second: no connection is held
+// open between two asks, and a buffering proxy cannot stall it.
+let version = 0;
+async function poll() {
+  try {
+    const response = await fetch('/api/flows' + (version ? '?since=' + version : ''),
+        {cache: 'no-store'});
+    if (!response.ok) throw new Error('HTTP ' + response.status);
+    const update = await response.json();
+    apply(update);
+    version = update.version;
+    setState('open', 'live, polling every ' + POLL_MS / 1000 + ' s');
+  } catch (error) {
+    setState('lost', 'connection lost, retrying (' + error.message + ')');
+  }
+  setTimeout(poll, POLL_MS);
+}
+
+// The ages on STALE cards move on between updates.
+function refreshAges() {
+  for (const [key, card] of cards) {
+    const flow = flows.get(key);
+    const age = card.querySelector('.age');
+    if (age && flow.level === 'STALE') age.textContent = ageText(flow);
+  }
 }
 
 document.addEventListener('DOMContentLoaded', () => {
   document.getElementById('filter').addEventListener('input', applyFilter);
-  connect();
+  poll();
+  setInterval(refreshAges, 1000);
 });

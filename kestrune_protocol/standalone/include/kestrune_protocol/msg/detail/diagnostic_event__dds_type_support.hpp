@@ -25,6 +25,10 @@ struct DdsTypeSupport<kestrune_protocol::msg::DiagnosticEvent> {
     sample.id = message.id;
     sample.status = message.status;
     sample.msg = const_cast<char*>(message.msg.c_str());
+    sample.kind = message.kind;
+    sample.verdict = message.verdict;
+    sample.point_id = const_cast<char*>(message.point_id.c_str());
+    sample.duration_ms = message.duration_ms;
   }
 
   static void from_dds(const DdsType& sample, kestrune_protocol::msg::DiagnosticEvent& message) {
@@ -33,6 +37,10 @@ struct DdsTypeSupport<kestrune_protocol::msg::DiagnosticEvent> {
     message.id = sample.id;
     message.status = sample.status;
     message.msg = sample.msg != nullptr ? sample.msg : "";
+    message.kind = sample.kind;
+    message.verdict = sample.verdict;
+    message.point_id = sample.point_id != nullptr ? sample.point_id : "";
+    message.duration_ms = sample.duration_ms;
   }
 };
 
