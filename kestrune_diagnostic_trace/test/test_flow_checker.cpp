@@ -12,9 +12,9 @@
 
 #include <diagnostic_msgs/msg/diagnostic_array.hpp>
 #include <kestrune_diagnostic_trace/diagnostic_event.hpp>
+#include <kestrune_diagnostic_trace/flow_report.hpp>
 #include <rclcpp/rclcpp.hpp>
 
-#include "checker_status.hpp"
 #include "kestrune_test/child_process.hpp"
 #include "support/temp_file.hpp"
 
@@ -26,7 +26,7 @@ using diagnostic_msgs::msg::DiagnosticStatus;
 using kestrune::trace::DiagnosticEvent;
 using kestrune_test::ChildProcess;
 using kestrune_test::ChildStderr;
-namespace key = kestrune::checker::status_key;
+namespace report = kestrune::trace::report;
 
 constexpr auto kDeadline = std::chrono::seconds(20);
 // Long enough for a second sender process to start and send within it.
@@ -110,8 +110,9 @@ class FlowCheckerProcesses : public ::testing::Test {
         std::vector<std::string>{KESTRUNE_FLOW_CHECKER, "--config", flows_->path(), "--reorder-ms",
                                  kReorderMs},
         std::vector<std::string>{}, ChildStderr::kMerged);
-    ASSERT_TRUE(SpinUntil([] { return statuses_.count("flow_checker: flow checker") != 0; }))
-        << checker_->output();
+    ASSERT_TRUE(SpinUntil([] {
+      return statuses_.count(std::string("flow_checker: ") + report::kCheckerSubject) != 0;
+    })) << checker_->output();
   }
 
   static void TearDownTestSuite() {
@@ -161,7 +162,7 @@ class FlowCheckerProcesses : public ::testing::Test {
 
   /// A value of the checker's own status, as last published.
   static uint64_t Counted(const char* name, const std::string& checker = "flow_checker") {
-    return std::stoull(Value(statuses_[checker + ": flow checker"], name));
+    return std::stoull(Value(statuses_[checker + ": " + report::kCheckerSubject], name));
   }
 
   /// Spins until the flow's status says `runs` runs were checked.
@@ -170,7 +171,7 @@ class FlowCheckerProcesses : public ::testing::Test {
     const std::string name = checker + ": " + flow;
     EXPECT_TRUE(SpinUntil([&] {
       return statuses_.count(name) != 0 &&
-             Value(statuses_[name], "runs checked") == std::to_string(runs);
+             Value(statuses_[name], report::kRunsChecked) == std::to_string(runs);
     })) << checker_->output();
     return statuses_[name];
   }
@@ -198,35 +199,36 @@ TEST_F(FlowCheckerProcesses, points_of_two_processes_are_judged_in_the_order_of_
   Finish(*first);
   Finish(*second);
   const DiagnosticStatus& status = AfterRuns("stamped", 1);
-  EXPECT_EQ(Value(status, "last verdict"), "SUCCESS") << status.message;
+  EXPECT_EQ(Value(status, report::kLastVerdict), "SUCCESS") << status.message;
   EXPECT_EQ(events_["stamped"], std::vector<std::string>{"Succeed flow: stamped"});
 }
 
 TEST_F(FlowCheckerProcesses, senders_are_told_apart_by_writer_so_twins_and_restarts_lose_nothing) {
-  const uint64_t lost = Counted(key::kLost);
-  const uint64_t senders = Counted(key::kSenders);
+  const uint64_t lost = Counted(report::kCheckerLost);
+  const uint64_t senders = Counted(report::kCheckerSenders);
   const int64_t base = NowMs();
   // Two senders of one node, numbered from 1 each, then the same node again.
   Run({"--node", "twin", "--senders", "2", "wait", "point 0 pair a " + At(base, 0),
        "point 1 pair b " + At(base, 10)});
   Run({"--node", "twin", "wait", "point 0 pair c " + At(base, 20), "check 0 pair"});
   const DiagnosticStatus& status = AfterRuns("pair", 1);
-  EXPECT_EQ(Value(status, "last verdict"), "SUCCESS") << status.message;
-  ASSERT_TRUE(SpinUntil([&] { return Counted(key::kSenders) >= senders + 3; }));
-  EXPECT_EQ(Counted(key::kLost), lost);
+  EXPECT_EQ(Value(status, report::kLastVerdict), "SUCCESS") << status.message;
+  ASSERT_TRUE(SpinUntil([&] { return Counted(report::kCheckerSenders) >= senders + 3; }));
+  EXPECT_EQ(Counted(report::kCheckerLost), lost);
 }
 
 TEST_F(FlowCheckerProcesses, a_point_after_the_window_is_late_and_its_flow_says_so) {
-  const uint64_t late = Counted(key::kLate);
+  const uint64_t late = Counted(report::kCheckerLate);
   const int64_t base = NowMs();
   Run({"wait", "point 0 late b " + At(base, 10), "pause 2000", "point 0 late a " + At(base, 0),
        "point 0 late c " + At(base, 20), "check 0 late"});
   const DiagnosticStatus& status = AfterRuns("late", 1);
-  EXPECT_NE(Value(status, "last verdict"), "SUCCESS");
+  EXPECT_NE(Value(status, report::kLastVerdict), "SUCCESS");
   EXPECT_NE(status.message.find("; 1 late point"), std::string::npos) << status.message;
-  EXPECT_EQ(Value(status, "late points"), "1");
-  ASSERT_TRUE(SpinUntil([&] { return Counted(key::kLate) == late + 1; }));
-  EXPECT_EQ(statuses_["flow_checker: flow checker"].level, DiagnosticStatus::WARN);
+  EXPECT_EQ(Value(status, report::kLatePoints), "1");
+  ASSERT_TRUE(SpinUntil([&] { return Counted(report::kCheckerLate) == late + 1; }));
+  EXPECT_EQ(statuses_[std::string("flow_checker: ") + report::kCheckerSubject].level,
+            DiagnosticStatus::WARN);
 }
 
 TEST_F(FlowCheckerProcesses, requests_split_runs_at_their_stamps_whichever_sender_sends_them) {
@@ -243,8 +245,8 @@ TEST_F(FlowCheckerProcesses, requests_split_runs_at_their_stamps_whichever_sende
   Finish(*requests);
   const DiagnosticStatus& status = AfterRuns("race", 2);
   // [a b c] passed; [a] was dropped; [b] fails for want of a.
-  EXPECT_EQ(Value(status, "runs failed"), "1") << status.message;
-  EXPECT_EQ(Value(status, "last failure point"), "a") << status.message;
+  EXPECT_EQ(Value(status, report::kRunsFailed), "1") << status.message;
+  EXPECT_EQ(Value(status, report::kLastFailurePoint), "a") << status.message;
   EXPECT_EQ(Count(checker_->output(), "Flow 'race' check passed"), 1u) << checker_->output();
 }
 
@@ -256,17 +258,18 @@ TEST_F(FlowCheckerProcesses,
        "trace remote_pick b", "trace remote_pick b", "trace remote_pick a",
        "engine-reset remote_pick", "trace remote_pick a", "engine-check remote_pick"});
   const DiagnosticStatus& status = AfterRuns("remote_pick", 3);
-  EXPECT_EQ(Value(status, "runs failed"), "1") << status.message;
+  EXPECT_EQ(Value(status, report::kRunsFailed), "1") << status.message;
   EXPECT_EQ(Count(checker_->output(), "Flow 'remote_pick' check passed"), 2u);
 }
 
 TEST_F(FlowCheckerProcesses, gaps_are_counted_and_logged_once_and_unknown_flows_warned_once) {
-  const uint64_t lost = Counted(key::kLost);
-  const uint64_t unknown = Counted(key::kUnknown);
+  const uint64_t lost = Counted(report::kCheckerLost);
+  const uint64_t unknown = Counted(report::kCheckerUnknown);
   Run({"--node", "gapped", "wait", "raw gap a 1", "raw gap a 2", "raw gap a 5",
        "point 0 nowhere a 0", "point 0 nowhere a 0"});
   ASSERT_TRUE(SpinUntil([&] {
-    return Counted(key::kLost) == lost + 2 && Counted(key::kUnknown) == unknown + 2;
+    return Counted(report::kCheckerLost) == lost + 2 &&
+           Counted(report::kCheckerUnknown) == unknown + 2;
   })) << checker_->output();
   EXPECT_EQ(Count(checker_->output(), "2 messages from '/gapped' lost: got number 5, expected 3"),
             1u)
@@ -280,7 +283,9 @@ TEST_F(FlowCheckerProcesses, a_sustained_load_loses_nothing_and_every_run_passes
   ChildProcess checker(
       {KESTRUNE_FLOW_CHECKER, "--config", flows.path(), "--ros-args", "-r", "__node:=load_checker"},
       {"SPDLOG_LEVEL=warning"}, ChildStderr::kMerged);
-  ASSERT_TRUE(SpinUntil([] { return statuses_.count("load_checker: flow checker") != 0; }));
+  ASSERT_TRUE(SpinUntil([] {
+    return statuses_.count(std::string("load_checker: ") + report::kCheckerSubject) != 0;
+  }));
   std::vector<std::unique_ptr<ChildProcess>> senders;
   for (int i = 0; i < 4; ++i) {
     const std::string flow = "load" + std::to_string(i);
@@ -292,14 +297,14 @@ TEST_F(FlowCheckerProcesses, a_sustained_load_loses_nothing_and_every_run_passes
     Finish(*sender);
     sent += std::stoull(sender->output().substr(sender->output().rfind("sent ") + 5));
   }
-  ASSERT_TRUE(SpinUntil([&] { return Counted(key::kReceived, "load_checker") >= sent; }))
-      << "received " << Counted(key::kReceived, "load_checker") << " of " << sent;
-  EXPECT_EQ(Counted(key::kReceived, "load_checker"), sent);
-  EXPECT_EQ(Counted(key::kLost, "load_checker"), 0u);
+  ASSERT_TRUE(SpinUntil([&] { return Counted(report::kCheckerReceived, "load_checker") >= sent; }))
+      << "received " << Counted(report::kCheckerReceived, "load_checker") << " of " << sent;
+  EXPECT_EQ(Counted(report::kCheckerReceived, "load_checker"), sent);
+  EXPECT_EQ(Counted(report::kCheckerLost, "load_checker"), 0u);
   for (int i = 0; i < 4; ++i) {
     const DiagnosticStatus& status =
         AfterRuns("load" + std::to_string(i), sent / 4 / 5, "load_checker");
-    EXPECT_EQ(Value(status, "runs failed"), "0") << status.message;
+    EXPECT_EQ(Value(status, report::kRunsFailed), "0") << status.message;
   }
   checker.interrupt();
   EXPECT_EQ(checker.wait_for_exit(kDeadline), 0) << checker.output();

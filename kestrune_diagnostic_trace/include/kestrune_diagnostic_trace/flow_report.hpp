@@ -36,6 +36,8 @@ inline constexpr char kStallAfter[] = "stall after";
 /// Only for the heartbeat flow.
 inline constexpr char kLastBeatAge[] = "last beat age";
 inline constexpr char kBeatPeriod[] = "beat period";
+/// Only for a run with points recorded out of their stamp order by flow_checker.
+inline constexpr char kLatePoints[] = "late points";
 
 /// Values of kState.
 inline constexpr char kStateIdle[] = "idle";
@@ -62,6 +64,20 @@ inline constexpr char kMessageRunComplete[] = "run complete, not checked yet";
 inline constexpr char kMessageIdle[] = "idle";
 inline constexpr char kWarnTimeout[] = "; a timeout was reported";
 inline constexpr char kWarnOptional[] = "; optional points failed or missing";
+/// Appended to any message of a run with late points: the count, and "s" unless it is 1.
+inline constexpr char kLateSuffix[] = "; {} late point{}";
+
+/// Keys of flow_checker's own status ("<node>: flow checker"), which has no
+/// kFlowId: the checker is no flow.
+inline constexpr char kCheckerSubject[] = "flow checker";
+inline constexpr char kCheckerPointsTopic[] = "points topic";
+inline constexpr char kCheckerReceived[] = "points received";
+inline constexpr char kCheckerLate[] = "late points";
+inline constexpr char kCheckerLost[] = "lost points";
+inline constexpr char kCheckerUnknown[] = "unknown flow points";
+inline constexpr char kCheckerSenders[] = "senders seen";
+inline constexpr char kCheckerLargestDelay[] = "largest delay";
+inline constexpr char kCheckerReorderWindow[] = "reorder window";
 
 /// The kinds of DiagnosticEvent (its `kind` field).
 enum class EventKind : uint8_t {

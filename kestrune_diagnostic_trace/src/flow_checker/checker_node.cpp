@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "flow_trace/health_reporter.hpp"
+#include "kestrune_diagnostic_trace/flow_report.hpp"
 #include "kestrune_diagnostic_trace/flow_trace.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
 
@@ -16,7 +17,6 @@ namespace checker {
 namespace {
 
 constexpr char kNodeName[] = "flow_checker";
-constexpr char kStatusSubject[] = "flow checker";
 
 int64_t SystemNowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -51,7 +51,7 @@ CheckerNode::CheckerNode(const CheckerOptions& options, const trace::ParsedFlowC
   const std::string reporter = trace::detail::ReportingName(*node_);
   status_publisher_ = trace::detail::CreateDiagnosticsPublisher(*node_);
   status_ = std::make_unique<CheckerStatus>(
-      trace::detail::StatusName(reporter, kStatusSubject),
+      trace::detail::StatusName(reporter, trace::report::kCheckerSubject),
       config.diagnostics.hardware_id.empty() ? reporter : config.diagnostics.hardware_id,
       subscription_->get_topic_name(), options.reorder_window);
   release_thread_ = std::thread([this] { releaseLoop(); });

@@ -5,8 +5,12 @@
 
 #include <fmt/format.h>
 
+#include "kestrune_diagnostic_trace/flow_report.hpp"
+
 namespace kestrune {
 namespace checker {
+
+namespace report = trace::report;
 
 namespace {
 
@@ -53,16 +57,16 @@ diagnostic_msgs::msg::DiagnosticStatus CheckerStatus::Assess(const CheckerCounts
                                  counts.senders == 1 ? "" : "s");
   }
   status.values = {
-      Value(status_key::kPointsTopic, topic_),
-      Value(status_key::kReceived, std::to_string(counts.received)),
-      Value(status_key::kLate, std::to_string(counts.late)),
-      Value(status_key::kLost, std::to_string(counts.lost)),
-      Value(status_key::kUnknown, std::to_string(counts.unknown)),
-      Value(status_key::kSenders, std::to_string(counts.senders)),
-      Value(status_key::kLargestDelay,
+      Value(report::kCheckerPointsTopic, topic_),
+      Value(report::kCheckerReceived, std::to_string(counts.received)),
+      Value(report::kCheckerLate, std::to_string(counts.late)),
+      Value(report::kCheckerLost, std::to_string(counts.lost)),
+      Value(report::kCheckerUnknown, std::to_string(counts.unknown)),
+      Value(report::kCheckerSenders, std::to_string(counts.senders)),
+      Value(report::kCheckerLargestDelay,
             counts.largest_delay_ns ? fmt::format("{:.1f} ms", *counts.largest_delay_ns / 1e6)
                                     : "none"),
-      Value(status_key::kReorderWindow, fmt::format("{} ms", reorder_window_.count())),
+      Value(report::kCheckerReorderWindow, fmt::format("{} ms", reorder_window_.count())),
   };
   return status;
 }

@@ -11,19 +11,8 @@
 namespace kestrune {
 namespace checker {
 
-/// The keys of the checker's own status values, which its readers look up.
-namespace status_key {
-inline constexpr char kPointsTopic[] = "points topic";
-inline constexpr char kReceived[] = "points received";
-inline constexpr char kLate[] = "late points";
-inline constexpr char kLost[] = "lost points";
-inline constexpr char kUnknown[] = "unknown flow points";
-inline constexpr char kSenders[] = "senders seen";
-inline constexpr char kLargestDelay[] = "largest delay";
-inline constexpr char kReorderWindow[] = "reorder window";
-}  // namespace status_key
-
-/// flow_checker's own health on /diagnostics: one status from its counts.
+/// flow_checker's own health on /diagnostics: one status from its counts, with
+/// the keys of flow_report.hpp.
 ///
 /// WARN for a while after points were lost, came late or named unknown flows,
 /// OK otherwise; the values hold the totals since the start. Not thread-safe.

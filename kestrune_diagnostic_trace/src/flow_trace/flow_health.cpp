@@ -46,7 +46,7 @@ class Assessment {
     if (latePoints() != 0) {
       // A verdict spoiled by points that came out of order must read as such.
       health.message +=
-          fmt::format("; {} late point{}", latePoints(), latePoints() == 1 ? "" : "s");
+          fmt::format(report::kLateSuffix, latePoints(), latePoints() == 1 ? "" : "s");
     }
     health.values = values();
     return health;
@@ -160,7 +160,7 @@ class Assessment {
         {report::kLastEvent, OrNone(facts_.last_event)},
     };
     if (latePoints() != 0) {
-      values.emplace_back("late points", std::to_string(latePoints()));
+      values.emplace_back(report::kLatePoints, std::to_string(latePoints()));
     }
     if (flow_.stall_ms != 0) {
       values.emplace_back(report::kStallAfter, Seconds(flow_.stall_ms / 1000.0));
