@@ -32,7 +32,7 @@ kestrune_warnings(kestrune_instruction_count)
 # Linting a 10,000-flow file against Init on it; the ratio of the two is the figure.
 add_executable(kestrune_lint_benchmarks benchmark/lint_benchmarks.cpp)
 target_include_directories(kestrune_lint_benchmarks PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test)
-target_link_libraries(kestrune_lint_benchmarks ${PROJECT_NAME} benchmark::benchmark)
+target_link_libraries(kestrune_lint_benchmarks kestrune_flow_tools benchmark::benchmark)
 kestrune_warnings(kestrune_lint_benchmarks)
 
 if(BUILD_TESTING)

@@ -38,7 +38,8 @@ if(KESTRUNE_SANITIZE STREQUAL "thread" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   target_compile_options(kestrune_monitor_parts PRIVATE -Wno-tsan)
 endif()
 
-add_executable(flow_monitor src/flow_monitor/main.cpp)
-target_link_libraries(flow_monitor PRIVATE kestrune_monitor_parts)
+# It reads its flow file with the tools' reader and reports as kestrune_flow does.
+add_executable(flow_monitor src/flow_monitor/main.cpp src/flow_monitor/monitor_config.cpp)
+target_link_libraries(flow_monitor PRIVATE kestrune_monitor_parts kestrune_flow_tools)
 kestrune_warnings(flow_monitor)
 install(TARGETS flow_monitor RUNTIME DESTINATION lib/${PROJECT_NAME})

@@ -90,14 +90,15 @@ add_dependencies(test_trace_scenario_node trace_scenario_node)
 target_compile_definitions(test_trace_scenario_node PRIVATE
   KESTRUNE_SCENARIO_NODE="$<TARGET_FILE:trace_scenario_node>")
 
-# A user's project built against the install space: the exported target must
-# bring every include path and dependency. Needs the package installed first.
+# A user's project built against the install space: the exported targets must
+# bring every include path and dependency, whatever python3 comes first on PATH.
+# Needs the package installed first.
 # Sanitized libraries need the sanitizers' runtime in the program too.
 string(JOIN " " downstream_cxx_flags ${CMAKE_CXX_FLAGS} ${KESTRUNE_SANITIZER_FLAGS})
 add_test(NAME test_downstream_package COMMAND ${CMAKE_COMMAND}
   -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}/test/downstream
   -DBINARY_DIR=${CMAKE_CURRENT_BINARY_DIR}/downstream
-  "-DCXX_FLAGS=${downstream_cxx_flags}"
+  "-DCXX_FLAGS=${downstream_cxx_flags}" -DPYTHON=${Python3_EXECUTABLE}
   -P ${CMAKE_CURRENT_SOURCE_DIR}/test/downstream/build_and_run.cmake)
 set_tests_properties(test_downstream_package PROPERTIES TIMEOUT 300)
 
@@ -120,14 +121,30 @@ add_test(NAME test_flow_config_schema
     ${CMAKE_CURRENT_SOURCE_DIR}/schema/flow_config.schema.json ${KESTRUNE_VALID_FLOW_FILES})
 
 # Flow file checks: the table of slips, kestrune_flow's output and exit status,
-# and lint against Init over the corpus and the bundled files.
+# and one walk over the corpus and the bundled files holding show's output, Init
+# and the JSON Schema (with the real validator) to the lint.
 kestrune_add_test(test_flow_config_lint SKIP_LINKING_MAIN_LIBRARIES)
 add_dependencies(test_flow_config_lint kestrune_flow)
-target_compile_definitions(test_flow_config_lint PRIVATE KESTRUNE_FLOW="$<TARGET_FILE:kestrune_flow>")
+target_compile_definitions(test_flow_config_lint PRIVATE
+  KESTRUNE_FLOW="$<TARGET_FILE:kestrune_flow>" KESTRUNE_PYTHON="${Python3_EXECUTABLE}")
+target_include_directories(test_flow_config_lint PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src/flow_trace)
+target_link_libraries(test_flow_config_lint kestrune_flow_tools)
 kestrune_add_test(test_flow_render)
-target_link_libraries(test_flow_render kestrune_flow_parts)
-kestrune_add_test(test_flow_show)
-target_link_libraries(test_flow_show kestrune_flow_parts)
+target_link_libraries(test_flow_render kestrune_flow_tools)
+# The format's table: every key read, shown, linted and in the fuzz dictionary.
+kestrune_add_test(test_flow_format)
+target_include_directories(test_flow_format PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src/flow_trace)
+target_link_libraries(test_flow_format kestrune_flow_tools)
+# The committed schema and fuzz dictionary are what the table gives.
+add_test(NAME test_flow_format_files COMMAND ${CMAKE_COMMAND}
+  -DGENERATOR=$<TARGET_FILE:generate_flow_format> -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}
+  -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/check_flow_format_files.cmake)
+# The one reader of flow files, its errors through Init, kestrune_flow and flow_monitor.
+kestrune_add_test(test_flow_config_file SKIP_LINKING_MAIN_LIBRARIES)
+add_dependencies(test_flow_config_file kestrune_flow flow_monitor)
+target_compile_definitions(test_flow_config_file PRIVATE
+  KESTRUNE_FLOW="$<TARGET_FILE:kestrune_flow>"
+  KESTRUNE_FLOW_MONITOR="$<TARGET_FILE:flow_monitor>")
 
 # flow_monitor's parts against real ones: the model, its JSON, its record, the
 # HTTP server on an ephemeral port, the command line, the subscriptions, and the

@@ -346,7 +346,9 @@ TEST(Faults, a_configuration_made_unreadable_between_two_inits_is_reported) {
                     "would be read anyway";
   }
   EXPECT_EQ(status, 0) << output;
-  EXPECT_NE(output.find(kParseFailure + "bad file: " + file.path()), std::string::npos) << output;
+  EXPECT_NE(output.find(kParseFailure + "cannot read flow file '" + file.path() + "'"),
+            std::string::npos)
+      << output;
 }
 
 // --- Configuration files that are huge or deep ----------------------------------------

@@ -14,7 +14,9 @@
 namespace {
 
 using kestrune::trace::ConfigFinding;
+using kestrune::trace::FindingCode;
 using kestrune::trace::FindingSeverity;
+using C = FindingCode;
 using kestrune::trace::ParsedFlowConfig;
 using kestrune::trace::ParseFlowConfig;
 using kestrune::trace::TraceFlowCfg;
@@ -168,6 +170,7 @@ struct DroppedEntry {
   std::vector<std::string> points;
   // The one finding expected.
   FindingSeverity severity;
+  FindingCode code;
   int line;
   int column;
   const char* key;
@@ -190,6 +193,7 @@ TEST_P(DroppedEntries, are_reported_with_key_and_position) {
   ASSERT_EQ(parsed.findings.size(), 1u) << Describe(parsed.findings);
   const ConfigFinding& finding = parsed.findings[0];
   EXPECT_EQ(finding.severity, entry.severity);
+  EXPECT_EQ(finding.code, entry.code) << Describe(parsed.findings);
   EXPECT_EQ(finding.line, entry.line) << Describe(parsed.findings);
   EXPECT_EQ(finding.column, entry.column) << Describe(parsed.findings);
   EXPECT_EQ(finding.key, entry.key);
@@ -208,6 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"f"},
                      {"b"},
                      kError,
+                     C::kOutOfRange,
                      4,
                      31,
                      "repeat_cnt",
@@ -217,6 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"f"},
                      {},
                      kError,
+                     C::kWrongType,
                      4,
                      29,
                      "optional",
@@ -227,6 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"f"},
                      {},
                      kError,
+                     C::kOutOfRange,
                      4,
                      31,
                      "repeat_max",
@@ -237,6 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"f"},
                      {},
                      kError,
+                     C::kOutOfRange,
                      4,
                      29,
                      "event_id",
@@ -247,6 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"f"},
                      {},
                      kError,
+                     C::kWrongType,
                      4,
                      31,
                      "point_desc",
@@ -256,6 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"f"},
                      {},
                      kError,
+                     C::kMissingKey,
                      4,
                      5,
                      "point_id",
@@ -265,6 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"f"},
                      {},
                      kError,
+                     C::kWrongType,
                      4,
                      5,
                      "flow_points",
@@ -274,6 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"kept"},
                      {},
                      kError,
+                     C::kWrongType,
                      2,
                      29,
                      "check_order",
@@ -283,6 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"kept"},
                      {},
                      kError,
+                     C::kOutOfRange,
                      2,
                      26,
                      "event_id",
@@ -292,6 +305,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"kept"},
                      {},
                      kError,
+                     C::kWrongType,
                      2,
                      3,
                      "workflows",
@@ -301,6 +315,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      {},
                      kError,
+                     C::kWrongType,
                      2,
                      3,
                      "workflows",
@@ -310,6 +325,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      {},
                      kError,
+                     C::kOutOfRange,
                      2,
                      37,
                      "duration_ms",
@@ -319,19 +335,37 @@ INSTANTIATE_TEST_SUITE_P(
                      {"f"},
                      {},
                      kWarning,
+                     C::kWrongType,
                      2,
                      29,
                      "flow_points",
                      "should be a sequence"},
-        DroppedEntry{
-            "no_workflows", "other: 1\n", {}, {}, kError, 1, 1, "workflows", "no workflows"},
-        DroppedEntry{
-            "workflows_null", "workflows:\n", {}, {}, kError, 1, 1, "workflows", "no workflows"},
+        DroppedEntry{"no_workflows",
+                     "other: 1\n",
+                     {},
+                     {},
+                     kError,
+                     C::kNotAFlowFile,
+                     1,
+                     1,
+                     "workflows",
+                     "no 'workflows' key; its top-level keys are other"},
+        DroppedEntry{"workflows_null",
+                     "workflows:\n",
+                     {},
+                     {},
+                     kError,
+                     C::kNotAFlowFile,
+                     1,
+                     1,
+                     "workflows",
+                     "has no value"},
         DroppedEntry{"workflows_not_a_sequence",
                      "workflows: {flow_id: f}\n",
                      {},
                      {},
                      kError,
+                     C::kNotAFlowFile,
                      1,
                      12,
                      "workflows",
@@ -341,15 +375,17 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      {},
                      kError,
+                     C::kNotAFlowFile,
                      1,
                      1,
                      "workflows",
-                     "should be a mapping"},
+                     "not a mapping with the key 'workflows'"},
         DroppedEntry{"syntax_error",
                      "workflows:\n  - {flow_id: f\n",
                      {},
                      {},
                      kError,
+                     C::kNotYaml,
                      3,
                      1,
                      "",
@@ -359,6 +395,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      {},
                      kError,
+                     C::kNotYaml,
                      1,
                      1,
                      "",
@@ -400,7 +437,7 @@ TEST(FlowConfig, flows_across_processes_are_off_by_default_and_a_bad_points_topi
   ASSERT_EQ(set.findings.size(), 1u) << Describe(set.findings);
   EXPECT_EQ(set.findings[0].key, "remote");
 
-  for (const char* value : {"[a]", "''", ""}) {
+  for (const char* value : {"[a]", "''"}) {
     const ParsedFlowConfig refused =
         ParseFlowConfig(std::string("workflows: [{flow_id: f}]\npoints_topic: ") + value + "\n");
     ASSERT_EQ(refused.findings.size(), 1u) << value << Describe(refused.findings);
@@ -425,10 +462,11 @@ TEST(FlowConfig, refused_diagnostics_keys_keep_their_defaults_with_an_error_nami
       {"period_ms: 4001", "period_ms", 26,
        "period_ms 4001 is outside 100 to 4000; the default 1000 is used"},
       {"period_ms: -5", "period_ms", 26,
-       "period_ms should be an unsigned 32-bit integer, found '-5'; the default 1000 is used"},
+       "period_ms should be a whole number from 100 to 4000, found '-5'; the default 1000 is "
+       "used"},
       {"enabled: maybe", "enabled", 24,
-       "enabled should be a boolean (true/false, yes/no, on/off), found 'maybe'; diagnostics stay "
-       "off"},
+       "enabled should be a boolean (true/false, yes/no, on/off), found 'maybe'; the default "
+       "false is used"},
       {"hardware_id: ''", "hardware_id", 28,
        "hardware_id should not be empty; the node's name is used"},
       {"hardware_id: [a]", "hardware_id", 28,
@@ -451,7 +489,7 @@ TEST(FlowConfig, refused_diagnostics_keys_keep_their_defaults_with_an_error_nami
   const ParsedFlowConfig list = ParseFlowConfig("workflows: [{flow_id: f}]\ndiagnostics: [1]\n");
   ASSERT_EQ(list.findings.size(), 1u) << Describe(list.findings);
   EXPECT_EQ(list.findings[0].message,
-            "diagnostics should be a mapping, found a sequence; diagnostics stay off");
+            "diagnostics should be a mapping, found a sequence; the defaults are used");
   EXPECT_FALSE(list.diagnostics.enabled);
 }
 

@@ -94,9 +94,7 @@ TEST(FlowMonitor, records_all_night_with_no_port_open) {
 
 TEST(FlowMonitor, refuses_bad_starts_naming_the_fault) {
   const std::vector<std::tuple<std::vector<std::string>, int, std::string>> table = {
-      {{"--config", "/no/such/flows.yaml"},
-       1,
-       "cannot read the flow configuration '/no/such/flows.yaml'"},
+      {{"--config", "/no/such/flows.yaml"}, 2, "cannot read flow file '/no/such/flows.yaml'"},
       {{"--port", "65536"}, 2, "--port needs a whole number from 0 to 65535"},
       {{"--bind", "192.0.2.1", "--port", "0"}, 1, "cannot listen on 192.0.2.1:0"},
       {{"--record", "/no/such/dir/flows.jsonl", "--no-http"},

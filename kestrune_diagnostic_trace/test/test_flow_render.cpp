@@ -13,7 +13,6 @@
 #include <kestrune_diagnostic_trace/flow_config.hpp>
 
 #include "flow_render.hpp"
-#include "loaded_flows.hpp"
 
 namespace {
 
@@ -38,12 +37,12 @@ struct Cluster {
   std::vector<Edge> edges;
 };
 
-std::vector<std::shared_ptr<kestrune::trace::TraceFlowCfg>> EveryPointKind() {
+std::string RenderEveryPointKind(RenderFormat format) {
   std::ifstream file(KESTRUNE_TEST_SOURCE_DIR "/test/flow_configs/every_point_kind.yaml");
   const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   const auto parsed = kestrune::trace::ParseFlowConfig(text);
   EXPECT_TRUE(parsed.findings.empty());
-  return kestrune::flow_tool::LoadedFlows(parsed);
+  return RenderFlows(parsed, kestrune::trace::LoadedFlows(parsed), format);
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -108,10 +107,11 @@ void ExpectEveryPointKind(const std::vector<Cluster>& clusters) {
   ASSERT_EQ(clusters.size(), 3u);
 
   const Cluster& dock = clusters[0];
-  EXPECT_EQ(dock.title, "dock: Docking|ordered, event 500, topic /robot/diag/dock");
+  EXPECT_EQ(dock.title,
+            "dock: Docking|ordered, topic /robot/diag/dock, event 500, stall after 5000 ms");
   const std::map<std::string, std::string> dock_nodes{
       {"f0p0", "approach|event 501"},
-      {"f0p1", "align|optional, event 502"},
+      {"f0p1", "align|event 502, optional"},
       {"f0p2", "charge_pulse|event 503, timeout 200 ms"},
       {"f0p3", "docked|event 504"}};
   EXPECT_EQ(dock.nodes, dock_nodes);
@@ -127,23 +127,25 @@ void ExpectEveryPointKind(const std::vector<Cluster>& clusters) {
 
   // Unordered: listed, not chained.
   const Cluster& inspect = clusters[1];
-  EXPECT_EQ(inspect.title, "inspect: Inspection|any order, event 600, topic /robot/diag/inspect");
+  EXPECT_EQ(inspect.title, "inspect: Inspection|any order, topic /robot/diag/inspect, event 600");
   EXPECT_EQ(inspect.nodes.size(), 2u);
   EXPECT_TRUE(inspect.optional.at("f1p1"));
   EXPECT_TRUE(inspect.edges.empty());
 
   const Cluster& heartbeat = clusters[2];
+  EXPECT_EQ(heartbeat.title,
+            "heartbeat|ordered, topic /robot/diag/heartbeat, a beat every 1000 ms");
   EXPECT_EQ(heartbeat.nodes.at("f2p0"), "heartbeat|event 1001, timeout 1500 ms");
   const std::vector<Edge> beat_edges{{"f2p0", "f2p0", false, "repeat 100, max 10"}};
   EXPECT_EQ(heartbeat.edges, beat_edges);
 }
 
 TEST(FlowRender, mermaid_draws_every_point_kind) {
-  ExpectEveryPointKind(ReadMermaid(RenderFlows(EveryPointKind(), RenderFormat::kMermaid)));
+  ExpectEveryPointKind(ReadMermaid(RenderEveryPointKind(RenderFormat::kMermaid)));
 }
 
 TEST(FlowRender, dot_draws_every_point_kind) {
-  ExpectEveryPointKind(ReadDot(RenderFlows(EveryPointKind(), RenderFormat::kDot)));
+  ExpectEveryPointKind(ReadDot(RenderEveryPointKind(RenderFormat::kDot)));
 }
 
 TEST(FlowRender, labels_cannot_break_out_of_their_quotes) {
@@ -152,10 +154,11 @@ TEST(FlowRender, labels_cannot_break_out_of_their_quotes) {
   auto point = std::make_shared<kestrune::trace::TracePointCfg>("a\\\"b");
   point->is_critical = true;
   flow->flow_points.push_back(point);
-  const auto mermaid = ReadMermaid(RenderFlows({flow}, RenderFormat::kMermaid));
+  const kestrune::trace::ParsedFlowConfig file;
+  const auto mermaid = ReadMermaid(RenderFlows(file, {flow}, RenderFormat::kMermaid));
   ASSERT_EQ(mermaid.size(), 1u);
   EXPECT_EQ(mermaid[0].title, "say #quot;hi#quot; #lt;b#gt;|ordered");
-  const auto dot = ReadDot(RenderFlows({flow}, RenderFormat::kDot));
+  const auto dot = ReadDot(RenderFlows(file, {flow}, RenderFormat::kDot));
   ASSERT_EQ(dot.size(), 1u);
   EXPECT_EQ(dot[0].nodes.at("f0p0"), "a\\\\\\\"b");
 }

@@ -219,7 +219,7 @@ workflows:
   ASSERT_TRUE(flow);
   EXPECT_EQ(PointIds(*flow), std::vector<std::string>{"a"});
   EXPECT_EQ(flow->flow_points[0]->event_id, 2147483647u);
-  const std::string range = " is out of range, the largest event id is 2147483647";
+  const std::string range = " is out of range, the largest is 2147483647";
   for (const std::string& line : {
            kPointError + std::string("yaml-cpp: error at line 6, column 33: event_id 2147483648"),
            kPointError + std::string("yaml-cpp: error at line 7, column 35: failure_id 4294967295"),

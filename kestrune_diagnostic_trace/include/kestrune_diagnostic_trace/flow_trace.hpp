@@ -73,7 +73,8 @@ class FlowTrace {
   /// sender on the points topic, and with the file's `diagnostics` enabled the
   /// flows' health is published on /diagnostics. Handlers, the publish callback and a running
   /// heartbeat are kept. YAML errors are logged; errors from ROS 2 (an invalid topic name) reach
-  /// the caller, after the flows before the refused one are loaded.
+  /// the caller, after the flows before the refused one are loaded. What the tools call errors
+  /// but Init loads anyway (see InitChecked) is logged as a warning naming the file.
   ///
   /// The file is read and parsed (ParseFlowConfig) and the publishers are
   /// created before the engine mutex is taken; the new flows then replace the
@@ -87,6 +88,24 @@ class FlowTrace {
   /// flows of its own. For flow_checker, which loads the same flow files as
   /// the nodes that send to it; call before Init.
   void JudgeRemoteFlows();
+
+  /// Init that also says what was wrong with the file, for a launch that
+  /// should fail fast (refuse to go on when `HasErrors` finds an error among them).
+  ///
+  /// Loads exactly what Init loads, writes the same lines and throws the same
+  /// exceptions. Returns, in file order: the one error for a file that cannot
+  /// be read (nothing is loaded then), the errors of ParseFlowConfig (every
+  /// entry and value dropped, a file refused), and as errors the things Init
+  /// loads anyway but only warns about: bytes that are not UTF-8, a second YAML
+  /// document, a key given twice in one mapping, merge keys; a file larger
+  /// than kMaxFlowConfigBytes is a warning. The lint's judgements (unknown
+  /// keys, topic names, duplicate flow ids, settings without effect) are not
+  /// among them: they need the tools library.
+  std::vector<ConfigFinding> InitChecked(const std::string& config_path,
+                                         std::shared_ptr<rclcpp::Node> node);
+  /// As above without a node.
+  std::vector<ConfigFinding> InitChecked(const std::string& config_path,
+                                         PublishCallback& publish_callback);
 
   /// Registers a flow built in code, shared with the caller; its queue starts
   /// empty. It is judged here: `remote` is read from flow files only.
@@ -166,10 +185,12 @@ class FlowTrace {
   std::optional<detail::FlowSnapshot> reportStall(const std::string& flow_id,
                                                   detail::ArrivalMark mark);
 
-  /// Both Inits: parses, creates the publishers, then swaps the new flows in
-  /// under the engine mutex at once. `publish_callback` replaces the current one when given.
-  void load(const std::string& config_path, std::shared_ptr<rclcpp::Node> node,
-            const PublishCallback* publish_callback);
+  /// Every Init: reads and parses, creates the publishers, then swaps the new
+  /// flows in under the engine mutex at once. `publish_callback` replaces the
+  /// current one when given. Returns the file's findings.
+  std::vector<ConfigFinding> load(const std::string& config_path,
+                                  std::shared_ptr<rclcpp::Node> node,
+                                  const PublishCallback* publish_callback);
   /// Appends the point to the flow's queue and runs the running check; takes the engine mutex.
   void recordPoint(const std::string& flow_id, std::shared_ptr<TracePoint>&& point);
 

@@ -12,7 +12,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -21,12 +20,14 @@
 #include "flow_model.hpp"
 #include "flow_record.hpp"
 #include "kestrune_diagnostic_trace/flow_config.hpp"
+#include "monitor_config.hpp"
 #include "monitor_node.hpp"
 #include "monitor_options.hpp"
 #include "monitor_server.hpp"
 
 namespace {
 
+/// A wrong command line, or a flow file that cannot be used at all.
 constexpr int kUsageError = 2;
 
 /// Applies the STALE rule every second while it lives: without a page
@@ -60,27 +61,6 @@ class StaleWatch {
   bool stop_{false};
   std::thread thread_;
 };
-
-kestrune::trace::ParsedFlowConfig LoadConfig(const std::string& path) {
-  if (path.empty()) {
-    return {};
-  }
-  std::ifstream file(path);
-  std::stringstream text;
-  if (file.is_open()) {
-    text << file.rdbuf();
-  }
-  if (!file.is_open() || file.bad()) {
-    throw std::runtime_error("cannot read the flow configuration '" + path + "'");
-  }
-  kestrune::trace::ParsedFlowConfig config = kestrune::trace::ParseFlowConfig(text.str());
-  // The robot loads what parses and drops the rest: show the same, and say what was dropped.
-  for (const auto& finding : config.findings) {
-    std::cerr << "flow_monitor: " << path << ":" << finding.line << ":" << finding.column << ": "
-              << finding.message << "\n";
-  }
-  return config;
-}
 
 }  // namespace
 
@@ -138,8 +118,14 @@ int main(int argc, char** argv) {
   // A record that reaches a file-size limit must fail its write, not end the program.
   std::signal(SIGXFSZ, SIG_IGN);
 
+  kestrune::trace::ParsedFlowConfig config;
   try {
-    const kestrune::trace::ParsedFlowConfig config = LoadConfig(options.config_path);
+    config = kestrune::monitor::LoadMonitorConfig(options.config_path, std::cerr);
+  } catch (const kestrune::monitor::ConfigFileError& error) {
+    std::cerr << "flow_monitor: " << error.what();
+    return kUsageError;
+  }
+  try {
     if (!options.replay_path.empty()) {
       return ServeReplay(options, config);
     }

@@ -2,16 +2,13 @@
 
 #include <algorithm>
 #include <exception>
-#include <fstream>
-#include <ios>
-#include <iterator>
+#include <limits>
 #include <utility>
 
-#include <yaml-cpp/exceptions.h>
 #include <rclcpp/clock.hpp>
 
 #include "engine_lock.hpp"
-#include "flow_config_log.hpp"
+#include "flow_config_reader.hpp"
 #include "flow_health.hpp"
 #include "health_reporter.hpp"
 #include "kestrune_diagnostic_trace/flow_config.hpp"
@@ -24,16 +21,38 @@ namespace trace {
 
 namespace {
 
-/// The text of the configuration file, read here rather than by YAML::LoadFile:
-/// a file that opens but cannot be read (a directory, an I/O error) makes the
-/// stream throw std::ios_base::failure, which yaml-cpp lets out and leaks its
-/// buffer on.
-std::string ReadConfigFile(const std::string& path) {
-  std::ifstream stream(path, std::ios::binary);
-  if (!stream) {
-    throw YAML::BadFile(path);
+/// What Init loads anyway but the tools refuse or report as errors: Init only warns.
+bool InitWarnsOnly(FindingCode code) {
+  return code == FindingCode::kTooLarge || code == FindingCode::kNotUtf8 ||
+         code == FindingCode::kSeveralDocuments || code == FindingCode::kDuplicateKey ||
+         code == FindingCode::kMergeKey;
+}
+
+/// Init loads what it always loaded: a file over the tools' limit too.
+ParsedFlowConfig ReadAndParse(const std::string& path) {
+  FlowConfigText file = ReadFlowConfigFile(path, std::numeric_limits<size_t>::max());
+  if (file.error) {
+    KLOG_ERROR("Failed to parse flow configuration file: {}", file.error->message);
+    ParsedFlowConfig refused;
+    refused.findings.push_back(std::move(*file.error));
+    return refused;
   }
-  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+  ParsedFlowConfig parsed = detail::ParseFlowConfigLogged(file.text);
+  if (file.text.size() > kMaxFlowConfigBytes) {
+    parsed.findings.insert(
+        parsed.findings.begin(),
+        ConfigFinding{FindingSeverity::kWarning, FindingCode::kTooLarge, 0, 0, "",
+                      fmt::format("flow file '{}' is larger than {} bytes: Init loads it, the "
+                                  "tools refuse it",
+                                  path, kMaxFlowConfigBytes)});
+  }
+  for (const ConfigFinding& finding : parsed.findings) {
+    if (InitWarnsOnly(finding.code)) {
+      KLOG_WARN("Flow configuration file '{}', line {}, column {}: {}", path, finding.line,
+                finding.column, finding.message);
+    }
+  }
+  return parsed;
 }
 
 }  // namespace
@@ -82,20 +101,24 @@ void FlowTrace::Init(const std::string& config_path, PublishCallback& publish_ca
   load(config_path, std::shared_ptr<rclcpp::Node>(), &publish_callback);
 }
 
-void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Node> node,
-                     const PublishCallback* publish_callback) {
+std::vector<ConfigFinding> FlowTrace::InitChecked(const std::string& config_path,
+                                                  std::shared_ptr<rclcpp::Node> node) {
+  return load(config_path, std::move(node), nullptr);
+}
+
+std::vector<ConfigFinding> FlowTrace::InitChecked(const std::string& config_path,
+                                                  PublishCallback& publish_callback) {
+  return load(config_path, std::shared_ptr<rclcpp::Node>(), &publish_callback);
+}
+
+std::vector<ConfigFinding> FlowTrace::load(const std::string& config_path,
+                                           std::shared_ptr<rclcpp::Node> node,
+                                           const PublishCallback* publish_callback) {
   if (detail::EngineLock::HeldByThisThread()) {
     detail::EngineLock::ReportReentry("Init");
-    return;
+    return {};
   }
-  ParsedFlowConfig parsed;
-  try {
-    parsed = detail::ParseFlowConfigLogged(ReadConfigFile(config_path));
-  } catch (const YAML::Exception& e) {
-    KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
-  } catch (const std::ios_base::failure& e) {
-    KLOG_ERROR("Failed to parse flow configuration file: {}", e.what());
-  }
+  ParsedFlowConfig parsed = ReadAndParse(config_path);
 
   // Publishers are made before the lock is taken: creating one calls into ROS 2.
   std::exception_ptr refused;
@@ -146,13 +169,13 @@ void FlowTrace::load(const std::string& config_path, std::shared_ptr<rclcpp::Nod
   if (refused) {
     std::rethrow_exception(refused);
   }
-  if (!has_heartbeat) {
-    return;
+  if (has_heartbeat) {
+    heartbeat_->SetPeriod(parsed.heartbeat_period_ms);
+    KLOG_INFO("heartbeat duration: {}, heartbeat run: {}", heartbeat_->period(),
+              heartbeat_->running());
+    heartbeat_->Start();
   }
-  heartbeat_->SetPeriod(parsed.heartbeat_period_ms);
-  KLOG_INFO("heartbeat duration: {}, heartbeat run: {}", heartbeat_->period(),
-            heartbeat_->running());
-  heartbeat_->Start();
+  return std::move(parsed.findings);
 }
 
 void FlowTrace::RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg) {

@@ -20,7 +20,10 @@ bool IsOneOf(const std::string& value, std::initializer_list<const char*> allowe
 const char* Usage() {
   return "usage: kestrune_flow lint FILE... [--format text|json] [--werror]\n"
          "       kestrune_flow show FILE\n"
-         "       kestrune_flow render FILE [--flow ID] [--format mermaid|dot]\n";
+         "       kestrune_flow render FILE [--flow ID] [--format mermaid|dot]\n"
+         "       kestrune_flow help\n"
+         "FILE '-' is standard input. Exit status: 0 fine (warnings allowed), 1 errors found\n"
+         "(lint --werror: any finding), 2 usage error or a file that cannot be read.\n";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -30,6 +33,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return command;
   }
   const std::string& name = args[0];
+  if (name == "help" || name == "-h" || name == "--help") {
+    command.subcommand = Subcommand::kHelp;
+    return command;
+  }
   if (name == "lint") {
     command.subcommand = Subcommand::kLint;
     command.format = "text";
@@ -56,6 +63,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       command.flow_id = args[++i];
     } else if (arg == "--werror" && command.subcommand == Subcommand::kLint) {
       command.werror = true;
+    } else if (arg == "-h" || arg == "--help") {
+      command.subcommand = Subcommand::kHelp;
+      return command;
     } else if (arg.size() > 1 && arg[0] == '-') {
       command.error = "unknown option '" + arg + "' for " + name;
       return command;

@@ -7,11 +7,12 @@
 namespace kestrune {
 namespace flow_tool {
 
-enum class Subcommand { kLint, kShow, kRender };
+enum class Subcommand { kLint, kShow, kRender, kHelp };
 
 /// What the command line asks for; `error` is set instead when it cannot be understood.
 struct CommandLine {
   Subcommand subcommand{Subcommand::kLint};
+  /// "-" stands for standard input.
   std::vector<std::string> files;
   /// lint: "text" or "json"; render: "mermaid" or "dot".
   std::string format;

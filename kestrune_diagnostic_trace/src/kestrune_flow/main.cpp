@@ -1,13 +1,7 @@
 // kestrune_flow: checks, shows and draws flow configuration files before they
 // reach a robot. Exit status: 0 fine (warnings allowed), 1 errors found, 2 usage
-// error or unreadable file.
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
+// error or a file that cannot be read.
 #include <iostream>
-#include <iterator>
-#include <optional>
 
 #include <kestrune_diagnostic_trace/flow_config_lint.hpp>
 
@@ -15,7 +9,6 @@
 #include "flow_render.hpp"
 #include "flow_show.hpp"
 #include "lint_report.hpp"
-#include "loaded_flows.hpp"
 
 namespace {
 
@@ -23,31 +16,36 @@ using kestrune::flow_tool::CommandLine;
 using kestrune::flow_tool::FileFindings;
 using kestrune::trace::ConfigFinding;
 using kestrune::trace::FindingSeverity;
+using kestrune::trace::FlowConfigText;
 
 constexpr int kUsageError = 2;
+const char kStandardInput[] = "-";
 
-/// The file's text, or nothing after saying on stderr why it cannot be read.
-std::optional<std::string> ReadFile(const std::string& path) {
-  std::ifstream stream(path, std::ios::binary);
-  std::error_code ignored;
-  if (!stream || std::filesystem::is_directory(path, ignored)) {
-    std::cerr << "kestrune_flow: cannot read '" << path
-              << "': " << (stream ? "is a directory" : std::strerror(errno)) << "\n";
-    return std::nullopt;
+/// The file's text the way every program of the package reads it; "-" is
+/// standard input, named "<stdin>" in the findings.
+FlowConfigText Read(const std::string& path) {
+  if (path == kStandardInput) {
+    return kestrune::trace::ReadFlowConfigStream(std::cin, "<stdin>");
   }
-  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+  return kestrune::trace::ReadFlowConfigFile(path);
+}
+
+std::string DisplayName(const std::string& path) {
+  return path == kStandardInput ? "<stdin>" : path;
 }
 
 int RunLint(const CommandLine& command) {
   std::vector<FileFindings> files;
   bool unreadable = false;
   for (const auto& path : command.files) {
-    const auto text = ReadFile(path);
-    if (!text) {
+    FlowConfigText text = Read(path);
+    FileFindings file{DisplayName(path), {}};
+    if (text.error) {
       unreadable = true;
-      continue;
+      file.findings.push_back(std::move(*text.error));
+    } else {
+      file.findings = kestrune::trace::LintFlowConfig(text.text);
     }
-    FileFindings file{path, kestrune::trace::LintFlowConfig(*text)};
     if (command.werror) {
       for (auto& finding : file.findings) {
         finding.severity = FindingSeverity::kError;
@@ -69,8 +67,8 @@ int RunLint(const CommandLine& command) {
 }
 
 /// Prints the parser's errors on stderr, where they do not mix with the output.
-int ReportErrors(const std::string& path, const kestrune::trace::ParsedFlowConfig& parsed) {
-  FileFindings errors{path, {}};
+int ReportErrors(const std::string& name, const kestrune::trace::ParsedFlowConfig& parsed) {
+  FileFindings errors{name, {}};
   for (const ConfigFinding& finding : parsed.findings) {
     if (finding.severity == FindingSeverity::kError) {
       errors.findings.push_back(finding);
@@ -82,16 +80,17 @@ int ReportErrors(const std::string& path, const kestrune::trace::ParsedFlowConfi
 
 int RunShowOrRender(const CommandLine& command) {
   const std::string& path = command.files.front();
-  const auto text = ReadFile(path);
-  if (!text) {
+  const FlowConfigText text = Read(path);
+  if (text.error) {
+    std::cerr << kestrune::flow_tool::FormatText({{DisplayName(path), {*text.error}}});
     return kUsageError;
   }
-  const auto parsed = kestrune::trace::ParseFlowConfig(*text);
-  auto flows = kestrune::flow_tool::LoadedFlows(parsed);
+  const auto parsed = kestrune::trace::ParseFlowConfig(text.text);
   if (command.subcommand == kestrune::flow_tool::Subcommand::kShow) {
-    std::cout << kestrune::flow_tool::ShowFlows(flows, parsed.heartbeat_period_ms);
-    return ReportErrors(path, parsed);
+    std::cout << kestrune::flow_tool::ShowFlowConfig(parsed);
+    return ReportErrors(DisplayName(path), parsed);
   }
+  auto flows = kestrune::trace::LoadedFlows(parsed);
   if (!command.flow_id.empty()) {
     decltype(flows) selected;
     for (const auto& flow : flows) {
@@ -100,15 +99,17 @@ int RunShowOrRender(const CommandLine& command) {
       }
     }
     if (selected.empty()) {
-      std::cerr << "kestrune_flow: " << path << " has no flow '" << command.flow_id << "'\n";
+      std::cerr << "kestrune_flow: " << DisplayName(path) << " has no flow '" << command.flow_id
+                << "'\n";
       return kUsageError;
     }
     flows = std::move(selected);
   }
-  std::cout << kestrune::flow_tool::RenderFlows(
-      flows, command.format == "dot" ? kestrune::flow_tool::RenderFormat::kDot
-                                     : kestrune::flow_tool::RenderFormat::kMermaid);
-  return ReportErrors(path, parsed);
+  std::cout << kestrune::flow_tool::RenderFlows(parsed, flows,
+                                                command.format == "dot"
+                                                    ? kestrune::flow_tool::RenderFormat::kDot
+                                                    : kestrune::flow_tool::RenderFormat::kMermaid);
+  return ReportErrors(DisplayName(path), parsed);
 }
 
 }  // namespace
@@ -120,8 +121,13 @@ int main(int argc, char** argv) {
     std::cerr << "kestrune_flow: " << command.error << "\n" << kestrune::flow_tool::Usage();
     return kUsageError;
   }
-  if (command.subcommand == kestrune::flow_tool::Subcommand::kLint) {
-    return RunLint(command);
+  switch (command.subcommand) {
+    case kestrune::flow_tool::Subcommand::kHelp:
+      std::cout << kestrune::flow_tool::Usage();
+      return 0;
+    case kestrune::flow_tool::Subcommand::kLint:
+      return RunLint(command);
+    default:
+      return RunShowOrRender(command);
   }
-  return RunShowOrRender(command);
 }

@@ -1,6 +1,7 @@
-// libFuzzer target: arbitrary bytes through the configuration parser and, as a
-// flow configuration file, through Init; then every flow the file defined is
-// traced and checked in a few ways. A crash,
+// libFuzzer target: arbitrary bytes through the configuration parser, the lint
+// and show (whose output must load the same) and, as a flow configuration file,
+// through Init; then every flow the file defined is traced and checked in a few
+// ways. A crash,
 // a sanitizer report, a hang, an exception out of the engine or a broken
 // invariant (abort) is a finding. Run it with tools/run_fuzzer.sh.
 #include <sys/mman.h>
@@ -16,7 +17,11 @@
 #include <unordered_map>
 
 #include <kestrune_diagnostic_trace/flow_config.hpp>
+#include <kestrune_diagnostic_trace/flow_config_lint.hpp>
 #include <kestrune_diagnostic_trace/flow_trace.hpp>
+
+#include "flow_show.hpp"
+#include "support/same_config.hpp"
 
 namespace {
 
@@ -145,15 +150,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(pwrite(state.config_fd, data, size, 0) == static_cast<ssize_t>(size));
 
   // Init loads exactly the flows the parser reads; findings point into the text.
-  const auto parsed =
-      kestrune::trace::ParseFlowConfig(std::string(reinterpret_cast<const char*>(data), size));
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const auto parsed = kestrune::trace::ParseFlowConfig(text);
   std::set<std::string> parsed_ids;
   for (const auto& flow : parsed.flows) {
     parsed_ids.insert(flow->flow_id);
   }
+  bool utf8 = true;
   for (const auto& finding : parsed.findings) {
     Require(finding.line >= 0 && finding.column >= 0);
+    utf8 = utf8 && finding.code != kestrune::trace::FindingCode::kNotUtf8;
   }
+  for (const auto& finding : kestrune::trace::LintFlowConfig(text)) {
+    Require(finding.line >= 0 && finding.column >= 0 && !finding.message.empty());
+  }
+  // show's output loads as the text does; bytes that are not UTF-8 may be
+  // rewritten where a value must be quoted.
+  const std::string shown = kestrune::flow_tool::ShowFlowConfig(parsed);
+  Require(!utf8 ||
+          kestrune_test::ConfigDifference(parsed, kestrune::trace::ParseFlowConfig(shown)).empty());
 
   FlowTrace* engine = FlowTrace::GetInstance();
   engine->Init(state.config_path, state.callback);

@@ -3,6 +3,11 @@
 
 #include <sstream>
 
+#include <fmt/format.h>
+
+#include "flow_config_reader.hpp"
+#include "kestrune_diagnostic_trace/flow_format.hpp"
+
 namespace kestrune {
 namespace flow_tool {
 
@@ -38,17 +43,33 @@ std::string Join(const std::vector<std::string>& parts, const std::string& separ
   return joined;
 }
 
-Cluster Model(const trace::TraceFlowCfg& flow, size_t flow_index) {
+/// The labels of the keys of `place` whose value is not the default, in table order.
+std::vector<std::string> Labels(trace::KeyPlace place,
+                                const trace::detail::KeyRecords<true>& records) {
+  std::vector<std::string> labels;
+  for (const trace::FlowFileKey& key : trace::FlowFileKeys()) {
+    if (key.place != place || key.label == nullptr ||
+        (records.flow != nullptr && !trace::detail::ActsOn(key, *records.flow))) {
+      continue;
+    }
+    const auto value = trace::detail::ValueOf(key, records);
+    if (value && *value != key.default_value) {
+      labels.push_back(std::visit(
+          [&key](const auto& v) { return fmt::format(fmt::runtime(key.label), v); }, *value));
+    }
+  }
+  return labels;
+}
+
+Cluster Model(const trace::ParsedFlowConfig& parsed, const trace::TraceFlowCfg& flow,
+              size_t flow_index) {
   Cluster cluster;
   cluster.id = "f" + std::to_string(flow_index);
   cluster.title.push_back(flow.flow_name.empty() ? flow.flow_id
                                                  : flow.flow_id + ": " + flow.flow_name);
   std::vector<std::string> facts{flow.check_order ? "ordered" : "any order"};
-  if (flow.event_id != 0) {
-    facts.push_back("event " + std::to_string(flow.event_id));
-  }
-  if (!flow.diag_topic.empty()) {
-    facts.push_back("topic " + flow.diag_topic);
+  for (auto& label : Labels(trace::KeyPlace::kFlow, {&parsed, &flow, nullptr})) {
+    facts.push_back(std::move(label));
   }
   cluster.title.push_back(Join(facts, ", "));
 
@@ -56,16 +77,7 @@ Cluster Model(const trace::TraceFlowCfg& flow, size_t flow_index) {
   for (size_t i = 0; i < points.size(); ++i) {
     const trace::TracePointCfg& point = *points[i];
     Node node{cluster.id + "p" + std::to_string(i), {point.point_id}, !point.is_critical};
-    std::vector<std::string> details;
-    if (node.optional) {
-      details.push_back("optional");
-    }
-    if (point.event_id != 0) {
-      details.push_back("event " + std::to_string(point.event_id));
-    }
-    if (point.timeout_ms != 0) {
-      details.push_back("timeout " + std::to_string(point.timeout_ms) + " ms");
-    }
+    const auto details = Labels(trace::KeyPlace::kPoint, {&parsed, &flow, &point});
     if (!details.empty()) {
       node.lines.push_back(Join(details, ", "));
     }
@@ -191,11 +203,12 @@ void WriteDot(const std::vector<Cluster>& clusters, std::ostream& out) {
 
 }  // namespace
 
-std::string RenderFlows(const std::vector<std::shared_ptr<trace::TraceFlowCfg>>& flows,
+std::string RenderFlows(const trace::ParsedFlowConfig& parsed,
+                        const std::vector<std::shared_ptr<trace::TraceFlowCfg>>& flows,
                         RenderFormat format) {
   std::vector<Cluster> clusters;
   for (size_t i = 0; i < flows.size(); ++i) {
-    clusters.push_back(Model(*flows[i], i));
+    clusters.push_back(Model(parsed, *flows[i], i));
   }
   std::ostringstream out;
   if (format == RenderFormat::kMermaid) {

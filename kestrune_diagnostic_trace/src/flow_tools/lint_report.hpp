@@ -1,5 +1,5 @@
-#ifndef KESTRUNE_FLOW__LINT_REPORT_HPP_
-#define KESTRUNE_FLOW__LINT_REPORT_HPP_
+#ifndef KESTRUNE_DIAGNOSTIC_TRACE__LINT_REPORT_HPP_
+#define KESTRUNE_DIAGNOSTIC_TRACE__LINT_REPORT_HPP_
 
 #include <string>
 #include <vector>
@@ -15,14 +15,16 @@ struct FileFindings {
   std::vector<trace::ConfigFinding> findings;
 };
 
-/// One finding a line, as compilers print them: "FILE:LINE:COLUMN: error: MESSAGE".
+/// One finding a line, as compilers print them:
+/// "FILE:LINE:COLUMN: error: MESSAGE [CODE]", or "FILE: error: ..." for the file as a whole.
 std::string FormatText(const std::vector<FileFindings>& files);
 
 /// All findings as one JSON array of objects with the members file, line, column,
-/// severity ("error" or "warning"), key and message.
+/// severity ("error" or "warning"), code, key and message; valid UTF-8 whatever
+/// bytes the files held.
 std::string FormatJson(const std::vector<FileFindings>& files);
 
 }  // namespace flow_tool
 }  // namespace kestrune
 
-#endif  // KESTRUNE_FLOW__LINT_REPORT_HPP_
+#endif  // KESTRUNE_DIAGNOSTIC_TRACE__LINT_REPORT_HPP_
