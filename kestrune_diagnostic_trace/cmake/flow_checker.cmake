@@ -15,7 +15,8 @@ target_link_libraries(kestrune_checker_parts PUBLIC ${PROJECT_NAME})
 kestrune_warnings(kestrune_checker_parts)
 
 add_executable(flow_checker src/flow_checker/main.cpp)
-target_link_libraries(flow_checker PRIVATE kestrune_checker_parts)
+# The flow file is reported as the other programs report it.
+target_link_libraries(flow_checker PRIVATE kestrune_checker_parts kestrune_flow_tools)
 kestrune_warnings(flow_checker)
 install(TARGETS flow_checker RUNTIME DESTINATION lib/${PROJECT_NAME})
 

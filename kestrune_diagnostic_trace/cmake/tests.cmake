@@ -139,12 +139,14 @@ target_link_libraries(test_flow_format kestrune_flow_tools)
 add_test(NAME test_flow_format_files COMMAND ${CMAKE_COMMAND}
   -DGENERATOR=$<TARGET_FILE:generate_flow_format> -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}
   -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/check_flow_format_files.cmake)
-# The one reader of flow files, its errors through Init, kestrune_flow and flow_monitor.
+# The one reader of flow files, its errors through Init, kestrune_flow, flow_monitor
+# and flow_checker.
 kestrune_add_test(test_flow_config_file SKIP_LINKING_MAIN_LIBRARIES)
-add_dependencies(test_flow_config_file kestrune_flow flow_monitor)
+add_dependencies(test_flow_config_file kestrune_flow flow_monitor flow_checker)
 target_compile_definitions(test_flow_config_file PRIVATE
   KESTRUNE_FLOW="$<TARGET_FILE:kestrune_flow>"
-  KESTRUNE_FLOW_MONITOR="$<TARGET_FILE:flow_monitor>")
+  KESTRUNE_FLOW_MONITOR="$<TARGET_FILE:flow_monitor>"
+  KESTRUNE_FLOW_CHECKER="$<TARGET_FILE:flow_checker>")
 
 # flow_monitor's parts against real ones: the model, its JSON, its record, the
 # HTTP server on an ephemeral port, the command line, the subscriptions, and the

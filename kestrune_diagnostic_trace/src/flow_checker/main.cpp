@@ -2,38 +2,35 @@
 // processes, with the engine fed from a subscription.
 #include <cstdlib>
 #include <exception>
-#include <fstream>
 #include <iostream>
-#include <sstream>
+#include <optional>
 #include <stdexcept>
+#include <string>
 
 #include <rclcpp/rclcpp.hpp>
 
 #include "checker_node.hpp"
 #include "checker_options.hpp"
 #include "kestrune_diagnostic_trace/flow_config.hpp"
+#include "lint_report.hpp"
 
 namespace {
 
 constexpr int kUsageError = 2;
 
-kestrune::trace::ParsedFlowConfig LoadConfig(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  if (file.is_open()) {
-    text << file.rdbuf();
+/// The flow file, read as every program of the package reads it. What the
+/// engine drops is said on stderr; nothing when there is no flow to judge.
+std::optional<kestrune::trace::ParsedFlowConfig> LoadConfig(const std::string& path) {
+  const kestrune::trace::FlowConfigText file = kestrune::trace::ReadFlowConfigFile(path);
+  if (file.error) {
+    std::cerr << kestrune::flow_tool::FormatText({{path, {*file.error}}});
+    return std::nullopt;
   }
-  if (!file.is_open() || file.bad()) {
-    throw std::runtime_error("cannot read the flow file '" + path + "'");
-  }
-  kestrune::trace::ParsedFlowConfig config = kestrune::trace::ParseFlowConfig(text.str());
-  // The engine loads what parses and drops the rest: say what was dropped.
-  for (const auto& finding : config.findings) {
-    std::cerr << "flow_checker: " << path << ":" << finding.line << ":" << finding.column << ": "
-              << finding.message << "\n";
-  }
+  kestrune::trace::ParsedFlowConfig config = kestrune::trace::ParseFlowConfig(file.text);
+  std::cerr << kestrune::flow_tool::FormatText({{path, config.findings}});
   if (config.flows.empty()) {
-    throw std::runtime_error("no flows to judge in '" + path + "'");
+    std::cerr << "flow_checker: no flows to judge in '" << path << "'\n";
+    return std::nullopt;
   }
   return config;
 }
@@ -54,11 +51,14 @@ int main(int argc, char** argv) {
     return EXIT_SUCCESS;
   }
 
+  const auto config = LoadConfig(options.config_path);
+  if (!config) {
+    return EXIT_FAILURE;
+  }
   try {
-    const kestrune::trace::ParsedFlowConfig config = LoadConfig(options.config_path);
     rclcpp::init(argc, argv);
     {
-      kestrune::checker::CheckerNode checker(options, config);
+      kestrune::checker::CheckerNode checker(options, *config);
       std::cout << "flow_checker: judging " << checker.flow_count() << " flows from points on "
                 << checker.points_topic() << std::endl;
       rclcpp::spin(checker.node());
