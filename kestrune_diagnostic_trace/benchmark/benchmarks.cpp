@@ -7,6 +7,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 #include <spdlog/logger.h>
@@ -58,16 +59,6 @@ void BaselineRuns(benchmark::State& state, BaselineRecorder& recorder, const std
   }
 }
 
-DiagnosticEvent NodeFlowEvent() {
-  DiagnosticEvent event;
-  event.stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
-  event.source_id = EngineSetup::kNodeFlow;
-  event.id = 4;
-  event.status = 0;
-  event.msg = "Status OK: " + EngineSetup::PointIds()[3];
-  return event;
-}
-
 void RegisterAll(EngineSetup& setup, BaselineRecorder& baseline,
                  const std::shared_ptr<DiagnosticPublisher>& publisher) {
   FlowTrace& engine = setup.engine();
@@ -80,6 +71,22 @@ void RegisterAll(EngineSetup& setup, BaselineRecorder& baseline,
   });
   // The same with flow health published on /diagnostics every 100 ms: its
   // thread copies the flows under the engine mutex at every tick.
+  // The same points through handles made once: no lookup of the flow by its id.
+  benchmark::RegisterBenchmark("Trace/handle", [&engine](benchmark::State& state) {
+    std::vector<kestrune::trace::TracePointHandle> handles;
+    for (const auto& point_id : EngineSetup::PointIds()) {
+      handles.push_back(engine.Point(EngineSetup::kPlainFlow, point_id));
+    }
+    size_t next = 0;
+    for (auto _ : state) {
+      handles[next].Trace(true);
+      if (++next == handles.size()) {
+        next = 0;
+        engine.ResetFlow(EngineSetup::kPlainFlow);
+      }
+    }
+    engine.ResetFlow(EngineSetup::kPlainFlow);
+  });
   benchmark::RegisterBenchmark("Trace/no_event/diagnostics_on",
                                [&engine, &setup](benchmark::State& state) {
                                  setup.SetDiagnostics(true);
@@ -93,7 +100,7 @@ void RegisterAll(EngineSetup& setup, BaselineRecorder& baseline,
     TraceRuns(state, engine, EngineSetup::kNodeFlow);
   });
   benchmark::RegisterBenchmark("DirectPublish", [publisher](benchmark::State& state) {
-    const DiagnosticEvent event = NodeFlowEvent();
+    const DiagnosticEvent event = EngineSetup::NodeFlowEvent();
     for (auto _ : state) {
       publisher->publish(event);
     }
@@ -147,7 +154,7 @@ void RegisterAll(EngineSetup& setup, BaselineRecorder& baseline,
   benchmark::RegisterBenchmark("Peer/spdlog_null_sink", [](benchmark::State& state) {
     spdlog::logger logger("bench_null", std::make_shared<spdlog::sinks::null_sink_mt>());
     logger.set_level(spdlog::level::info);
-    const std::string text = NodeFlowEvent().msg;
+    const std::string text = EngineSetup::NodeFlowEvent().msg;
     for (auto _ : state) {
       logger.info("ROS2 topic pub: '{}'", text);
     }

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include <rclcpp/clock.hpp>
+
 namespace kestrune {
 namespace bench {
 
@@ -106,6 +108,16 @@ std::string EngineSetup::ThreadFlow(size_t index) {
 
 std::string EngineSetup::CheckFlowId(size_t points) {
   return "bench_check_" + std::to_string(points);
+}
+
+trace::DiagnosticEvent EngineSetup::NodeFlowEvent() {
+  trace::DiagnosticEvent event;
+  event.stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
+  event.source_id = kNodeFlow;
+  event.id = 4;
+  event.status = 0;
+  event.msg = "Status OK: " + PointIds()[3];
+  return event;
 }
 
 void EngineSetup::AddCheckFlows() {

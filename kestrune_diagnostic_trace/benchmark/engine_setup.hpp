@@ -37,6 +37,8 @@ class EngineSetup {
   static std::string ThreadFlow(size_t index);
   /// "bench_check_<points>".
   static std::string CheckFlowId(size_t points);
+  /// An event like those "bench_node" sends: the success report of its fourth point.
+  static trace::DiagnosticEvent NodeFlowEvent();
 
   /// Loads the flows again with flow health on /diagnostics switched on
   /// (published every 100 ms, the shortest period) or off; the check flows

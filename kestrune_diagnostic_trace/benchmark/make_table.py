@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Writes the benchmark results page from the runs of tools/run_benchmarks.sh.
 
-Every figure is the median of the repetitions of one run of the benchmark
+Every time is the median of the repetitions of one run of the benchmark
 program, and every ratio divides figures of the same run (and of the same
 thread count), so that a machine busy with other work shifts both sides alike.
+With several runs, the page shows the median over the runs of each time and of
+each ratio.
 """
 
 import argparse
@@ -41,6 +43,33 @@ def medians(path):
     return result, context
 
 
+def median(values):
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
+
+
+class Runs:
+    """The medians of several runs of one benchmark program, read together."""
+
+    def __init__(self, paths):
+        loaded = [medians(path) for path in paths]
+        self.runs = [figures for figures, _ in loaded]
+        self.context = loaded[0][1]
+
+    def __contains__(self, name):
+        return all(name in run for run in self.runs)
+
+    def time(self, name):
+        return median(run[name] for run in self.runs)
+
+    def ratio(self, name, base):
+        """Median over the runs of name / base, base a name or a function of a run."""
+        def denominator(run):
+            return base(run) if callable(base) else run[base]
+        return median(run[name] / denominator(run) for run in self.runs)
+
+
 def fmt_ns(value):
     if value >= 1e6:
         return f"{value / 1e6:.2f} ms"
@@ -60,6 +89,8 @@ def verdict(ratio, limit):
 class Page:
     def __init__(self):
         self.lines = []
+        # (figure, value, target, verdict) of every row that has a target.
+        self.targets = []
 
     def add(self, *lines):
         self.lines.extend(lines)
@@ -68,13 +99,32 @@ class Page:
         self.add("| " + " | ".join(header) + " |", "|" + "---|" * len(header))
         for row in rows:
             self.add("| " + " | ".join(row) + " |")
+            if row[-1] in ("met", "**not met**"):
+                self.targets.append((row[0], row[2] or row[1], row[3], row[-1]))
         self.add("")
+
+    def insert_targets(self, before):
+        """The targets of all tables, met or not, as one table ahead of the line `before`."""
+        at = self.lines.index(before)
+        missed = [name for name, _, _, result in self.targets if result != "met"]
+        lines = ["## Targets", "",
+                 f"{len(self.targets) - len(missed)} of {len(self.targets)} met; not met: "
+                 + (", ".join(f"`{name}`" for name in missed) or "none") + ".",
+                 "Times move with the machine's load; where a time and an instruction count",
+                 "measure the same call (`Trace/no_event` and `Trace`, `Trace/node_event` and",
+                 "`TraceNodeEvent`), the count is the steadier figure.", "",
+                 "| figure | value | target |  |", "|---|---|---|---|"]
+        lines += [f"| {name} | {value} | {target} | {result} |"
+                  for name, value, target, result in self.targets]
+        self.lines[at:at] = lines + [""]
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--suppressed", required=True, help="JSON of the run with SPDLOG_LEVEL=error")
-    parser.add_argument("--devnull", required=True, help="JSON of the run with info lines to /dev/null")
+    parser.add_argument("--suppressed", required=True, nargs="+",
+                        help="JSON of each run with SPDLOG_LEVEL=error")
+    parser.add_argument("--devnull", nargs="*", default=[],
+                        help="JSON of each run with info lines to /dev/null")
     parser.add_argument("--instructions", required=True,
                         help="JSON object: subject -> instructions per call")
     parser.add_argument("--command", required=True)
@@ -82,13 +132,16 @@ def main():
     parser.add_argument("--machine", required=True)
     parser.add_argument("--load", required=True, help="load averages before and after the runs")
     parser.add_argument("--commit", required=True)
+    parser.add_argument("--holds", help="JSON of kestrune_hold_benchmarks (optional)")
+    parser.add_argument("--init", help="JSON of the Init benchmark of kestrune_lint_benchmarks (optional)")
+    parser.add_argument("--init-reference",
+                        help="the same from the build to compare with, run just before (optional)")
     parser.add_argument("--monitor", help="JSON of kestrune_monitor_benchmarks (optional)")
     parser.add_argument("--checker", help="JSON of kestrune_checker_benchmarks (optional)")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
 
-    quiet, context = medians(args.suppressed)
-    loud, _ = medians(args.devnull)
+    quiet = Runs(args.suppressed)
     with open(args.instructions, encoding="utf-8") as stream:
         instructions = json.load(stream)
 
@@ -105,11 +158,13 @@ def main():
         f"- Date: {args.date}; commit {args.commit}",
         f"- Machine: {args.machine}",
         f"- Load average (1, 5, 15 min) before and after: {args.load}",
-        f"- Google Benchmark library build type: {context.get('library_build_type', '?')} (as Debian",
+        f"- Google Benchmark library build type: {quiet.context.get('library_build_type', '?')} (as Debian",
         "  builds it; the harness is the same on both sides of every ratio)",
         "- Figures: the median over the repetitions of the time per call: CPU time of the",
         "  calling thread for single-thread benchmarks, wall-clock time for those run from",
         "  several threads (marked `real_time`).",
+        f"- Runs: {len(quiet.runs)}; each time and each ratio shown is the median over the runs of",
+        "  that run's figure.",
         "",
         "## What is measured",
         "",
@@ -122,6 +177,7 @@ def main():
         "  ordered flow of 8 points, `ResetFlow` after each run: sending no event; sending one",
         "  event per point to a publish callback that does nothing; sending one event per point",
         "  through the publisher of the node given to `Init`.",
+        "- `Trace/handle`: `Trace/no_event` through handles made once with `FlowTrace::Point`.",
         "- `Trace/no_event/diagnostics_on`: `Trace/no_event` while the engine publishes flow",
         "  health on /diagnostics every 100 ms (the shortest period), against `Trace/no_event`",
         "  with diagnostics off.",
@@ -137,88 +193,158 @@ def main():
         "",
     )
 
-    def row_ratio(name, value, base, base_name, limit=None):
-        ratio = value / base
-        limit_text = f"≤ {limit}" if limit is not None else ""
-        return [name, fmt_ns(value), f"{ratio:.2f} × {base_name}", limit_text, verdict(ratio, limit)]
+    def row_ratio(name, runs, base, base_name, limit=None, note=""):
+        ratio = runs.ratio(name, base)
+        limit_text = f"≤ {limit}{note}" if limit is not None else ""
+        return [name, fmt_ns(runs.time(name)), f"{ratio:.2f} × {base_name}", limit_text,
+                verdict(ratio, limit)]
 
     header = ["benchmark", "median", "ratio", "target", ""]
-    for title, run, note in (
-        ("Logging suppressed (SPDLOG_LEVEL=error)", quiet, None),
-        ("Info lines written to /dev/null (SPDLOG_LEVEL=info)", loud,
-         "Every event writes one info line; the stdout sink flushes each line."),
-    ):
-        base = run["Baseline"]
-        rows = [["Baseline", fmt_ns(base), "1.00", "", ""]]
-        rows.append(row_ratio("Trace/no_event", run["Trace/no_event"], base, "Baseline",
-                              1.5 if run is quiet else None))
-        if run is quiet:
-            rows.append(row_ratio("Trace/no_event/diagnostics_on",
-                                  run["Trace/no_event/diagnostics_on"], run["Trace/no_event"],
+    direct = lambda run: run["DirectPublish"] + run["Baseline"]  # noqa: E731
+    sections = [("Logging suppressed (SPDLOG_LEVEL=error)", quiet, None)]
+    if args.devnull:
+        sections.append(("Info lines written to /dev/null (SPDLOG_LEVEL=info)", Runs(args.devnull),
+                         "Every event writes one info line; the stdout sink flushes each line."))
+    for title, runs, note in sections:
+        targets = runs is quiet
+        rows = [["Baseline", fmt_ns(runs.time("Baseline")), "1.00", "", ""]]
+        rows.append(row_ratio("Trace/no_event", runs, "Baseline", "Baseline",
+                              1.5 if targets else None))
+        if "Trace/handle" in runs:
+            rows.append(row_ratio("Trace/handle", runs, "Baseline", "Baseline",
+                                  0.5 if targets else None, " (wished for)" if targets else ""))
+        if targets:
+            rows.append(row_ratio("Trace/no_event/diagnostics_on", runs, "Trace/no_event",
                                   "Trace/no_event", 1.05))
-        rows.append(row_ratio("Trace/callback_event", run["Trace/callback_event"], base, "Baseline"))
-        rows.append(row_ratio("DirectPublish", run["DirectPublish"], base, "Baseline"))
-        direct = run["DirectPublish"] + base
-        rows.append(row_ratio("Trace/node_event", run["Trace/node_event"], direct,
-                              "(DirectPublish + Baseline)", 1.2 if run is quiet else None))
+        rows.append(row_ratio("Trace/callback_event", runs, "Baseline", "Baseline"))
+        rows.append(row_ratio("DirectPublish", runs, "Baseline", "Baseline"))
+        rows.append(row_ratio("Trace/node_event", runs, direct, "(DirectPublish + Baseline)",
+                              1.2 if targets else None))
         page.add(f"## {title}", "")
         if note:
             page.add(note, "")
         page.table(header, rows)
 
-    base = quiet["Baseline"]
     rows = []
     for points in (100, 1000, 10000):
-        name = f"CheckFlow/{points}"
-        rows.append(row_ratio(name, quiet[name], base, "Baseline"))
-    growth = quiet["CheckFlow/10000"] / quiet["CheckFlow/1000"]
+        rows.append(row_ratio(f"CheckFlow/{points}", quiet, "Baseline", "Baseline"))
+    growth = quiet.ratio("CheckFlow/10000", "CheckFlow/1000")
     rows.append(["CheckFlow/10000 ÷ CheckFlow/1000", "", f"{growth:.2f}", "≤ 12", verdict(growth, 12)])
     page.add("## CheckFlow (logging suppressed)", "")
     page.table(header, rows)
 
     rows = []
-    for layout in ("separate_flows", "one_flow"):
+    for layout, limit in (("separate_flows", 1.1), ("one_flow", 1.5)):
         for threads in (1, 2, 4):
             suffix = f"{layout}/real_time/threads:{threads}"
-            thread_base = quiet[f"Baseline/{suffix}"]
-            limit = 1.5 if threads > 1 else None
-            rows.append([f"Baseline/{suffix}", fmt_ns(thread_base), "1.00", "", ""])
-            rows.append(row_ratio(f"Trace/{suffix}", quiet[f"Trace/{suffix}"], thread_base,
+            rows.append([f"Baseline/{suffix}", fmt_ns(quiet.time(f"Baseline/{suffix}")), "1.00", "", ""])
+            rows.append(row_ratio(f"Trace/{suffix}", quiet, f"Baseline/{suffix}",
                                   f"Baseline at {threads} thread{'s' if threads > 1 else ''}",
-                                  limit))
+                                  limit if threads > 1 else None))
     page.add("## Threads (logging suppressed)", "")
     page.table(header, rows)
 
-    rows = [row_ratio(name, quiet[name], base, "Baseline")
+    rows = [row_ratio(name, quiet, "Baseline", "Baseline")
             for name in ("Peer/spdlog_null_sink", "Peer/lttng_tracepoint_no_session")]
     page.add("## Peers (logging suppressed)", "")
     page.table(header, rows)
 
     base_instructions = instructions["Baseline"]
     rows = [["Baseline", f"{base_instructions:.0f}", "1.00", "", ""]]
-    for subject, limit in (("Trace", 1.3), ("TraceCallbackEvent", None)):
+    for subject, limit in (("Trace", 1.0), ("TraceHandle", None), ("TraceCallbackEvent", None),
+                           ("DirectPublish", None)):
+        if subject not in instructions:
+            continue
         ratio = instructions[subject] / base_instructions
         rows.append([subject, f"{instructions[subject]:.0f}", f"{ratio:.2f} × Baseline",
                      f"≤ {limit}" if limit else "", verdict(ratio, limit)])
+    if "TraceNodeEvent" in instructions and "DirectPublish" in instructions:
+        ratio = instructions["TraceNodeEvent"] / (instructions["DirectPublish"] + base_instructions)
+        rows.append(["TraceNodeEvent", f"{instructions['TraceNodeEvent']:.0f}",
+                     f"{ratio:.2f} × (DirectPublish + Baseline)", "≤ 1.2", verdict(ratio, 1.2)])
     page.add(
         "## Instructions per call (callgrind, logging suppressed)",
         "",
-        "`Trace` is `Trace/no_event`, `TraceCallbackEvent` is `Trace/callback_event`, each",
-        "with its `ResetFlow` after every 8 calls. Counted by the program",
-        "`kestrune_instruction_count` inside its measured loop only, for two call counts; the",
-        "difference divided by the extra calls cancels everything paid once.",
+        "`Trace` is `Trace/no_event`, `TraceHandle` is `Trace/handle`, `TraceCallbackEvent` is",
+        "`Trace/callback_event`, `TraceNodeEvent` is `Trace/node_event` and `DirectPublish` the",
+        "same, each with its `ResetFlow` after every 8 calls. Counted by the program",
+        "`kestrune_instruction_count` inside its measured loop only (the calling thread: DDS's",
+        "own threads are not counted), for two call counts; the difference divided by the",
+        "extra calls cancels everything paid once.",
         "",
     )
     page.table(["subject", "instructions", "ratio", "target", ""], rows)
+
+    if args.holds:
+        holds_section(page, args.holds)
+    if args.init:
+        init_section(page, args.init, args.init_reference)
 
     if args.monitor:
         monitor_section(page, args.monitor)
     if args.checker:
         checker_section(page, args.checker)
+    page.insert_targets("## What is measured")
 
     with open(args.out, "w", encoding="utf-8") as stream:
         stream.write("\n".join(page.lines).rstrip() + "\n")
     return 0
+
+
+def init_ms(path):
+    runs, _ = median_entries(path)
+    entry = runs.get("Init/10000_flows/real_time") or runs.get("Init/10000_flows")
+    return entry and entry["cpu_time"] * NS_PER_UNIT[entry["time_unit"]] / 1e6
+
+
+def init_section(page, path, reference_path):
+    """Init of 10,000 flows, and against an earlier build when one was run."""
+    ms = init_ms(path)
+    if not ms:
+        return
+    page.add("## Init (logging suppressed)", "",
+             "`Init` of a file of 10,000 flows of five points each, without a node",
+             "(`kestrune_lint_benchmarks`, CPU time, the median of its repetitions).", "")
+    rows = [["Init/10000_flows", f"{ms:.0f} ms", "", "", ""]]
+    reference = reference_path and init_ms(reference_path)
+    if reference:
+        ratio = ms / reference
+        rows.append(["Init/10000_flows ÷ the earlier build's", f"{reference:.0f} ms before",
+                     f"{ratio:.2f}", "≤ 1.1", verdict(ratio, 1.1)])
+    page.table(["benchmark", "median", "ratio", "target", ""], rows)
+
+
+def holds_section(page, path):
+    """The longest holds of the engine mutex by its own threads, with 10,000 flows."""
+    runs, _ = median_entries(path)
+    entry = runs.get("LockHolds/10000_flows/min_time:3.000/real_time")
+    if not entry:
+        return
+    page.add(
+        "## Engine mutex held by the heartbeat and the health report (logging suppressed)",
+        "",
+        "10,000 flows, the heartbeat every millisecond (its queue trimmed every 500 beats) and",
+        "flow health on /diagnostics every 100 ms, while one thread traces into one flow as fast",
+        "as it can for 3 s (`kestrune_hold_benchmarks`). A hold is timed from the moment the",
+        "thread has the mutex to the moment it lets go, on the thread's CPU clock (the work it",
+        "does holding the mutex, which the target is about) and on the wall clock (which adds",
+        "any time the scheduler gave the core to another process meanwhile); the figures are the",
+        "longest holds of the run. The `Trace` latencies of the tracing thread, wall-clock time",
+        "per call, mostly show how two busy cores are shared, and have no target.",
+        "",
+    )
+    rows = []
+    for thread, key in (("heartbeat", "heartbeat"), ("health report", "diagnostics")):
+        cpu = entry[f"{key}_longest_cpu_us"]
+        rows.append([f"longest hold, {thread} (CPU)", f"{entry[f'{key}_holds']:,.0f} holds",
+                     f"{cpu:.1f} µs", "≤ 100 µs", "met" if cpu <= 100 else "**not met**"])
+        rows.append([f"longest hold, {thread} (wall clock)", "",
+                     fmt_ns(entry[f"{key}_longest_us"] * 1e3), "", ""])
+    latencies = ", ".join(f"{label} {fmt_ns(entry[key])}" for label, key in (
+        ("p50", "trace_p50_ns"), ("p99", "trace_p99_ns"), ("p99.9", "trace_p999_ns"),
+        ("longest", "trace_longest_ns")))
+    rows.append(["`Trace` latency", "", latencies, "", ""])
+    page.table(["figure", "count", "value", "target", ""], rows)
 
 
 def monitor_section(page, path):

@@ -29,6 +29,13 @@ add_executable(kestrune_instruction_count benchmark/instruction_count.cpp)
 target_link_libraries(kestrune_instruction_count kestrune_bench_support)
 kestrune_warnings(kestrune_instruction_count)
 
+# How long the heartbeat and the health report hold the engine mutex with 10,000 flows.
+add_executable(kestrune_hold_benchmarks benchmark/hold_benchmarks.cpp)
+target_include_directories(kestrune_hold_benchmarks PRIVATE
+  ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR}/test)
+target_link_libraries(kestrune_hold_benchmarks ${PROJECT_NAME} benchmark::benchmark)
+kestrune_warnings(kestrune_hold_benchmarks)
+
 # Linting a 10,000-flow file against Init on it; the ratio of the two is the figure.
 add_executable(kestrune_lint_benchmarks benchmark/lint_benchmarks.cpp)
 target_include_directories(kestrune_lint_benchmarks PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test)

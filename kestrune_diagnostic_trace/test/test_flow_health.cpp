@@ -2,6 +2,7 @@
 // statuses read back by a subscriber in this process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -79,9 +80,11 @@ class FlowHealthReport : public ::testing::Test {
     subscription_ = listener_->create_subscription<DiagnosticArray>(
         "/diagnostics", 10, [](const DiagnosticArray& array) {
           // Other test programs on the domain publish their own flows.
+          last_array_.clear();
           for (const auto& status : array.status) {
             if (status.name.rfind("health_test: ", 0) == 0) {
               latest_[Value(status, "flow id")] = status;
+              last_array_.push_back(Value(status, "flow id"));
             }
           }
         });
@@ -123,7 +126,29 @@ class FlowHealthReport : public ::testing::Test {
   static inline std::shared_ptr<rclcpp::Node> listener_;
   static inline std::shared_ptr<rclcpp::Subscription<DiagnosticArray>> subscription_;
   static inline std::map<std::string, DiagnosticStatus> latest_;
+  /// The flow ids of the last array, in its order.
+  static inline std::vector<std::string> last_array_;
 };
+
+// The flows are copied a slice of the table at a time: every one of them must
+// still come exactly once, in order.
+TEST_F(FlowHealthReport, an_array_of_many_flows_holds_each_flow_once_in_order) {
+  std::vector<std::string> expected = {"move/base", "pick"};
+  for (int i = 0; i < 300; ++i) {
+    auto flow = std::make_shared<kestrune::trace::TraceFlowCfg>();
+    flow->flow_id = "many_" + std::to_string(1000 + i);
+    flow->flow_points.push_back(std::make_shared<kestrune::trace::TracePointCfg>("a"));
+    Engine()->RegisterTraceFlow(flow);
+    expected.push_back(flow->flow_id);
+  }
+  std::sort(expected.begin(), expected.end());
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (last_array_ != expected && std::chrono::steady_clock::now() < deadline) {
+    rclcpp::spin_some(listener_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(last_array_, expected);
+}
 
 TEST_F(FlowHealthReport,
        every_flow_has_a_status_named_after_node_and_flow_waiting_for_its_first_run) {

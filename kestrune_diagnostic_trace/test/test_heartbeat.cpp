@@ -240,6 +240,24 @@ TEST_F(Heartbeat, reset_all_flows_keeps_the_heartbeat_points) {
   }
 }
 
+// The heartbeat's configuration is the live record GetTraceFlowCfg hands out.
+// Once its built-in point has saturated (repeat_max 10) a beat changes
+// nothing in it, and must store nothing: under ThreadSanitizer a store of the
+// same value races with this thread's reads.
+TEST_F(Heartbeat, its_configuration_can_be_read_while_it_beats) {
+  recorder_.Init(1);
+  ASSERT_GE(recorder_.WaitForBeats(11).size(), 11u);
+  const auto flow = FlowTrace::GetInstance()->GetTraceFlowCfg("heartbeat");
+  ASSERT_TRUE(flow);
+  const size_t until = recorder_.BeatCount() + 20;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+  while (recorder_.BeatCount() < until && Clock::now() < deadline) {
+    ASSERT_EQ(flow->check_index, 0u);
+    ASSERT_EQ(flow->flow_points.front()->exec_cnt, 10u);
+  }
+  EXPECT_GE(recorder_.BeatCount(), until);
+}
+
 TEST_F(Heartbeat, queue_keeps_only_the_newest_points_up_to_its_bound) {
   recorder_.Init(1);
   const auto beats = recorder_.WaitForBeats(kQueueBound + 100, std::chrono::seconds(60));

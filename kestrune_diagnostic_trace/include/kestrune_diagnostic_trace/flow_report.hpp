@@ -79,6 +79,11 @@ inline constexpr char kCheckerSenders[] = "senders seen";
 inline constexpr char kCheckerLargestDelay[] = "largest delay";
 inline constexpr char kCheckerReorderWindow[] = "reorder window";
 
+/// The reasons of failures no verdict gives (see VerdictReason): a point the
+/// running check finds nowhere in the flow, and a run that stalled.
+inline constexpr char kReasonUndefinedPoint[] = "undefined point";
+inline constexpr char kReasonStalled[] = "flow stalled";
+
 /// The kinds of DiagnosticEvent (its `kind` field).
 enum class EventKind : uint8_t {
   kPoint = 0,       ///< a point's outcome as it arrived: ok, failed, missing, duplicated, undefined

@@ -17,6 +17,7 @@
 #include <builtin_interfaces/msg/time.hpp>
 #include <rclcpp/node.hpp>
 
+#include "kestrune_diagnostic_trace/detail/flow_state.hpp"
 #include "kestrune_diagnostic_trace/detail/run_facts.hpp"
 #include "kestrune_diagnostic_trace/diagnostic_event.hpp"
 #include "kestrune_diagnostic_trace/flow_check_result.hpp"
@@ -25,6 +26,7 @@
 #include "kestrune_diagnostic_trace/trace_flow_cfg.hpp"
 #include "kestrune_diagnostic_trace/trace_point.hpp"
 #include "kestrune_diagnostic_trace/trace_point_cfg.hpp"
+#include "kestrune_diagnostic_trace/trace_point_handle.hpp"
 
 namespace kestrune {
 namespace trace {
@@ -34,6 +36,7 @@ class PointSender;
 namespace detail {
 class HealthReporter;
 class PeriodicThread;
+class Publication;
 struct ArrivalMark;
 struct FlowSnapshot;
 }  // namespace detail
@@ -43,9 +46,6 @@ struct FlowSnapshot;
 /// the engine (such calls are refused with an error line).
 using FlowHandler =
     std::function<void(const std::string& flow_id, const std::shared_ptr<FlowCheckResult>& result)>;
-
-/// The recorded points of one flow, oldest first.
-using FlowQueue = std::deque<std::shared_ptr<TracePoint>>;
 
 /// The process-wide flow tracer: flow configurations, recorded points, handlers
 /// and publishers, all behind one engine mutex.
@@ -127,14 +127,21 @@ class FlowTrace {
 
   /// Records a prepared point and judges it at once.
   void Trace(const std::string& flow_id, const std::shared_ptr<TracePoint>& point);
-  /// Records a new point stamped now and judges it at once.
+  /// Records a new point stamped now and judges it at once. Once the flow has
+  /// run and been reset, the point is one of its earlier ones, rewritten:
+  /// nothing is allocated unless it sends an event through a node's publisher
+  /// or the run outgrows the queue's first block (32 points).
   void Trace(const std::string& flow_id, const std::string& point_id, bool success);
   /// As above, with key/value pairs that are appended to the point's event texts.
   void Trace(const std::string& flow_id, const std::string& point_id, bool success,
              const std::unordered_map<std::string, std::string>& metadata);
+  /// A handle that traces `point_id` into `flow_id` without looking the flow
+  /// up each time; the flow need not be registered yet.
+  TracePointHandle Point(const std::string& flow_id, const std::string& point_id);
 
   /// Empties the flow's queue and rewinds its running check, repeat counts
-  /// included; refused for "heartbeat".
+  /// included; refused for "heartbeat". The points nobody else holds are kept
+  /// for the next run.
   void ResetFlow(const std::string& flow_id);
   /// ResetFlow for every flow, remote ones included, except that the heartbeat
   /// queue and its repeat counts are kept (the queue holds at most its newest 1000 points).
@@ -159,16 +166,8 @@ class FlowTrace {
   void NoteLatePoint(const std::string& flow_id);
 
  private:
-  /// What the engine holds for one registered flow.
-  struct FlowState {
-    /// The points recorded since the flow was registered or last reset.
-    FlowQueue queue;
-    /// The flow's configuration, shared with whoever registered it; its
-    /// check_index and its points' exec_cnt are the running check's state.
-    std::shared_ptr<TraceFlowCfg> cfg;
-    /// What the checks found, for the flow's health report.
-    detail::RunFacts facts;
-  };
+  friend class TracePointHandle;
+  using FlowState = detail::FlowState;
 
   FlowTrace();
   /// Stops the health reporter and the heartbeat before the tables they read
@@ -177,9 +176,11 @@ class FlowTrace {
 
   /// One beat of the heartbeat thread.
   void beat();
-  /// Every flow as the health reporter needs it; takes the engine mutex.
-  std::vector<detail::FlowSnapshot> snapshotFlows();
-  static detail::FlowSnapshot snapshotOf(const std::string& flow_id, const FlowState& flow);
+  /// Every flow as the health reporter needs it, into `snapshots` (whose
+  /// entries are reused), sorted by flow id; takes the engine mutex in slices.
+  void snapshotFlows(std::vector<detail::FlowSnapshot>& snapshots);
+  static void snapshotInto(detail::FlowSnapshot& snapshot, const std::string& flow_id,
+                           const FlowState& flow);
   /// Sends the flow's stall event unless a point came since it stood at
   /// `mark`, and returns the flow as it is then; takes the engine mutex.
   std::optional<detail::FlowSnapshot> reportStall(const std::string& flow_id,
@@ -191,8 +192,20 @@ class FlowTrace {
   std::vector<ConfigFinding> load(const std::string& config_path,
                                   std::shared_ptr<rclcpp::Node> node,
                                   const PublishCallback* publish_callback);
-  /// Appends the point to the flow's queue and runs the running check; takes the engine mutex.
-  void recordPoint(const std::string& flow_id, std::shared_ptr<TracePoint>&& point);
+  /// The flow recorded here, or null; engine mutex held.
+  FlowState* findFlow(const std::string& flow_id);
+  /// Brings what the handle found up to date with the flow table; engine mutex held.
+  void resolve(const TracePointHandle& handle);
+  /// Trace of a point made by the engine, stamped `timestamp_ms`, into a flow
+  /// found by id; engine mutex held.
+  void traceLocked(const std::string& flow_id, const std::string& point_id, bool success,
+                   int64_t timestamp_ms);
+  /// TracePointHandle::Trace.
+  void traceHandle(const TracePointHandle& handle, bool success);
+  /// Appends the point to the flow's queue and runs the running check; engine
+  /// mutex held. `callers`: the point is the caller's, who may still hold it.
+  void record(const std::string& flow_id, FlowState& flow, std::shared_ptr<TracePoint>&& point,
+              bool callers = false);
 
   // Flows that span processes (remote_flows.cpp).
   /// The remote flows of one Init and what sends their points.
@@ -207,6 +220,9 @@ class FlowTrace {
   RemoteFlows takeRemoteFlows(ParsedFlowConfig& parsed, rclcpp::Node* node,
                               std::exception_ptr& refused) const;
   // The rest with the engine mutex held.
+  /// A point of a flow not recorded here: sent on when the flow is remote, else
+  /// the warning "flow_id {} not found". Off the hot path.
+  void traceElsewhere(const std::string& flow_id, const TracePoint& point);
   /// Sends the point if `flow_id` is a remote flow; false when it is none.
   bool sendRemotePoint(const std::string& flow_id, const TracePoint& point);
   /// Sends a check (or reset) request if `flow_id` is a remote flow; false when it is none.
@@ -218,17 +234,23 @@ class FlowTrace {
   /// The flow check of CheckFlow on a found flow; the verdict is stamped `began`.
   std::shared_ptr<FlowCheckResult> checkRun(const std::string& flow_id, FlowState& flow,
                                             const builtin_interfaces::msg::Time& began);
-  /// Empties the queue, rewinds the running check and starts the facts of a new run.
-  static void startNewRun(FlowState& flow);
+  /// Empties the queue into the spare points, rewinds the running check and
+  /// starts the facts of a new run.
+  static void resetRun(FlowState& flow);
 
   // Guarded by mutex_.
   std::unordered_map<std::string, FlowState> flows_;
+  /// Changes whenever a flow is added to or removed from flows_ (or the table
+  /// is replaced): handles and the health report's slices compare it to know
+  /// whether what they found is still there.
+  uint64_t flows_generation_{1};
   /// Apart from flows_: a handler may be registered before its flow and outlives it.
   std::unordered_map<std::string, FlowHandler> flow_handlers_;
   /// diag_topic → publisher, shared by the flows of that topic.
   std::unordered_map<std::string, std::shared_ptr<DiagnosticPublisher>> publishers_;
   std::shared_ptr<rclcpp::Node> node_;
-  PublishCallback publish_callback_;
+  /// The publish callback and the events' clock.
+  std::unique_ptr<detail::Publication> publication_;
   /// Flows judged by a flow checker: in no other table, so the usual point pays nothing for them.
   std::unordered_map<std::string, std::shared_ptr<TraceFlowCfg>> remote_flows_;
   /// Sends the remote flows' points; empty without remote flows.

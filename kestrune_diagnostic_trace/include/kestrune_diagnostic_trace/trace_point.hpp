@@ -2,6 +2,8 @@
 #define KESTRUNE_DIAGNOSTIC_TRACE__TRACE_POINT_HPP_
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -22,6 +24,9 @@ struct TracePoint {
   uint32_t index{0};
   std::unordered_map<std::string, std::string> metadata;
 };
+
+/// The recorded points of one flow, oldest first.
+using FlowQueue = std::deque<std::shared_ptr<TracePoint>>;
 
 }  // namespace trace
 }  // namespace kestrune

@@ -10,6 +10,7 @@
 
 #include <rclcpp/clock.hpp>
 
+#include "check_rules.hpp"
 #include "engine_lock.hpp"
 #include "flow_health.hpp"
 #include "kestrune_diagnostic_trace/flow_report.hpp"
@@ -87,9 +88,10 @@ class FlowCheck {
     const auto& points = flow_.flow_points;
     size_t i = 0;
     size_t j = 0;
+    // Recordings counted against points[j]'s repeats; an optional mismatch leaves it as it is.
     uint32_t r = 0;
-    // points[j] has matched in this comparison and stays on for more repetitions.
-    bool absorbing = false;
+    // Recordings points[j] has taken since the comparison reached it.
+    uint32_t taken = 0;
     while (i < queue_.size()) {
       if (j >= points.size()) {
         notInConfig(queue_[i]);
@@ -112,36 +114,32 @@ class FlowCheck {
           }
           KLOG_WARN("Optional point '{}' failed in flow '{}'", expected->point_id, flow_.flow_id);
         }
-        if (expected->repeat_cnt == 0) {
+        const uint32_t limit = detail::RecordingsTaken(*expected);
+        if (r < limit) {
+          ++r;
+        }
+        ++taken;
+        if (r >= limit) {
           ++j;
           r = 0;
-          absorbing = false;
-        } else {
-          if (r < expected->exec_cnt) {
-            ++r;
-          }
-          absorbing = expected->exec_cnt > r;
-          if (!absorbing) {
-            ++j;
-            r = 0;
-          }
+          taken = 0;
         }
         ++i;
         continue;
       }
 
-      // A repeated point recorded fewer times than it asks for is done rather
-      // than missing once the next configured point shows up, as the running
-      // check has it.
-      if (absorbing && k + 1 < points.size() && recorded->point_id == points[k + 1]->point_id) {
+      // Passed over for the next configured point: a repeated point that came
+      // is done, as the running check has it.
+      if (detail::ComesNext(flow_, k, recorded->point_id) &&
+          detail::JudgePassedOver(*expected, taken) == detail::PassedOver::kDone) {
         ++j;
         r = 0;
-        absorbing = false;
+        taken = 0;
         continue;
       }
 
       ++j;
-      absorbing = false;
+      taken = 0;
       const Mismatch kind = classify(i, k);
       reportMismatch(kind, recorded, expected);
       if (expected->is_critical) {
@@ -155,9 +153,9 @@ class FlowCheck {
       }
     }
 
-    // A repeated point cut short by the end of the queue has still been recorded.
-    for (size_t m = absorbing ? j + 1 : j; m < points.size(); ++m) {
-      if (points[m]->is_critical) {
+    // The points the run ended before; the one it was on has taken `taken` recordings.
+    for (size_t m = j; m < points.size(); ++m) {
+      if (detail::JudgePassedOver(*points[m], m == j ? taken : 0) == detail::PassedOver::kMissing) {
         const std::shared_ptr<TracePointCfg> missing = points[m];
         KLOG_ERROR("Flow '{}' trace point '{}' missing", flow_id_, missing->point_id);
         result_.status = FlowCheckStatus::MISSING_POINT;
@@ -173,7 +171,7 @@ class FlowCheck {
   Mismatch classify(size_t i, size_t k) const {
     const auto& points = flow_.flow_points;
     const std::string& recorded_id = queue_[i]->point_id;
-    if (k + 1 < points.size() && recorded_id == points[k + 1]->point_id) {
+    if (detail::ComesNext(flow_, k, recorded_id)) {
       return Mismatch::kMissing;
     }
     if (i > 0 && recorded_id == queue_[i - 1]->point_id) {
@@ -249,8 +247,7 @@ class FlowCheck {
     }
 
     for (const auto& expected : flow_.flow_points) {
-      const uint32_t passes =
-          expected->repeat_cnt == 0 ? 1 : std::max<uint32_t>(1, expected->exec_cnt);
+      const uint32_t passes = detail::RecordingsTaken(*expected);
       for (uint32_t taken = 0; taken < passes; ++taken) {
         auto entry = remaining.find(expected->point_id);
         if (entry == remaining.end()) {
@@ -430,6 +427,8 @@ std::shared_ptr<FlowCheckResult> FlowTrace::checkRun(const std::string& flow_id,
   event.source_id = flow_id;
   event.stamp = began;
   const FlowQueue& queue = found.queue;
+  // The result and the handler may keep the points they are given.
+  found.points_handed_out = true;
   // Kept alive by this check even if the holder of the configuration lets go of it.
   const std::shared_ptr<TraceFlowCfg> flow = found.cfg;
   if (queue.empty() || flow->flow_points.empty()) {
@@ -453,7 +452,7 @@ std::shared_ptr<FlowCheckResult> FlowTrace::checkRun(const std::string& flow_id,
   auto publish = [this, &flow, &event, &result, &facts] {
     event.verdict = static_cast<uint8_t>(result->status);
     event.point_id = verdictPoint(*result);
-    detail::PublishEvent(*flow, publish_callback_, event);
+    publication_->Send(*flow, event);
     facts.last_event = event.msg;
   };
   FlowCheck check(flow_id, *flow, queue, *result, event, call_handler, publish);

@@ -12,9 +12,12 @@
 #include "flow_health.hpp"
 #include "health_reporter.hpp"
 #include "kestrune_diagnostic_trace/flow_config.hpp"
+#include "kestrune_diagnostic_trace/flow_report.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
+#include "lock_holds.hpp"
 #include "periodic_thread.hpp"
 #include "publication.hpp"
+#include "wall_clock.hpp"
 
 namespace kestrune {
 namespace trace {
@@ -55,6 +58,14 @@ ParsedFlowConfig ReadAndParse(const std::string& path) {
   return parsed;
 }
 
+/// Flows copied for the health report in one hold of the engine mutex: each
+/// costs a few cache misses, up to a few microseconds on a busy machine, so
+/// that a slice stays well under 100 µs.
+constexpr size_t kSnapshotSlice = 16;
+/// Walks of the flow table started again, because flows came or went
+/// between two slices, before the rest is taken in one hold.
+constexpr size_t kSnapshotRestarts = 3;
+
 }  // namespace
 
 FlowTrace* FlowTrace::GetInstance() {
@@ -63,9 +74,10 @@ FlowTrace* FlowTrace::GetInstance() {
 }
 
 FlowTrace::FlowTrace()
-    : heartbeat_(std::make_unique<detail::PeriodicThread>(kHeartbeatFlowId, [this] { beat(); })),
+    : publication_(std::make_unique<detail::Publication>()),
+      heartbeat_(std::make_unique<detail::PeriodicThread>(kHeartbeatFlowId, [this] { beat(); })),
       health_(std::make_unique<detail::HealthReporter>(
-          [this] { return snapshotFlows(); },
+          [this](std::vector<detail::FlowSnapshot>& snapshots) { snapshotFlows(snapshots); },
           [this](const std::string& flow_id, detail::ArrivalMark mark) {
             return reportStall(flow_id, mark);
           })) {
@@ -82,7 +94,13 @@ FlowTrace::~FlowTrace() {
 
 void FlowTrace::beat() {
   try {
-    Trace(kHeartbeatFlowId, kHeartbeatFlowId, true);
+    // Trace("heartbeat", "heartbeat", true), with the time it holds the engine noted.
+    const int64_t timestamp_ms = detail::WallClockMs();
+    detail::EngineLock lock(mutex_, "Trace");
+    if (lock) {
+      const detail::HoldTimer timer(detail::HeartbeatHolds());
+      traceLocked(kHeartbeatFlowId, kHeartbeatFlowId, true, timestamp_ms);
+    }
   } catch (const std::exception& e) {
     // A publisher or publish callback that throws would otherwise end the
     // process from the heartbeat thread; the beats go on, only this event is lost.
@@ -145,9 +163,10 @@ std::vector<ConfigFinding> FlowTrace::load(const std::string& config_path,
   std::unordered_map<std::string, FlowState> flows;
   for (auto& flow : parsed.flows) {
     health.watch_stalls = health.watch_stalls || flow->stall_ms != 0;
-    // A later flow of the same id replaces an earlier one.
+    // A later flow of the same id replaces an earlier one, and all it had.
     const std::string flow_id = flow->flow_id;
-    flows[flow_id] = FlowState{FlowQueue(), std::move(flow), detail::RunFacts()};
+    flows.erase(flow_id);
+    flows[flow_id].cfg = std::move(flow);
   }
   const bool has_heartbeat = flows.count(kHeartbeatFlowId) != 0;
 
@@ -157,9 +176,10 @@ std::vector<ConfigFinding> FlowTrace::load(const std::string& config_path,
     detail::EngineLock lock(mutex_, "Init");
     node_ = std::move(node);
     if (publish_callback != nullptr) {
-      publish_callback_ = *publish_callback;
+      publication_->SetCallback(*publish_callback);
     }
     flows_.swap(flows);
+    ++flows_generation_;
     publishers_.swap(publishers);
     remote_flows_.swap(remote.flows);
     remote_sender_.swap(remote.sender);
@@ -192,11 +212,15 @@ void FlowTrace::RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg) {
     if (!lock) {
       return;
     }
-    FlowState& flow = flows_[flow_id];
-    if (flow.cfg) {
+    auto [flow, added] = flows_.try_emplace(flow_id);
+    if (added) {
+      ++flows_generation_;
+    } else {
       KLOG_WARN("Flow with ID '{}' already registered, overwriting", flow_id);
+      // In place, so handles keep finding it; nothing of the old flow stays.
+      flow->second = FlowState();
     }
-    flow = FlowState{FlowQueue(), std::move(flow_cfg), detail::RunFacts()};
+    flow->second.cfg = std::move(flow_cfg);
   }
   if (watch_stalls) {
     health_->WatchStalls();
@@ -232,6 +256,7 @@ void FlowTrace::RemoveTraceFlow(const std::string& flow_id) {
     return;
   }
   if (flows_.erase(flow_id) + remote_flows_.erase(flow_id) != 0) {
+    ++flows_generation_;
     KLOG_INFO("Removed flow queue for flow_id: {}", flow_id);
     KLOG_INFO("Removed flow configuration for flow_id: {}", flow_id);
   } else {
@@ -284,37 +309,76 @@ std::shared_ptr<TraceFlowCfg> FlowTrace::GetTraceFlowCfg(const std::string& flow
   return remote == remote_flows_.end() ? nullptr : remote->second;
 }
 
-std::vector<detail::FlowSnapshot> FlowTrace::snapshotFlows() {
-  std::vector<detail::FlowSnapshot> snapshots;
+void FlowTrace::snapshotFlows(std::vector<detail::FlowSnapshot>& snapshots) {
+  // Taken a few buckets of the table at a time, each slice under the lock on
+  // its own, so that with thousands of flows no slice holds up a Trace for
+  // long. A flow added or removed between two slices starts the walk again;
+  // after a few such starts the rest is taken at once.
+  size_t flows = 0;
   {
     detail::EngineLock lock(mutex_, "diagnostics");
     if (!lock) {
-      return snapshots;
+      snapshots.clear();
+      return;
     }
-    snapshots.reserve(flows_.size());
-    for (const auto& [flow_id, flow] : flows_) {
-      snapshots.push_back(snapshotOf(flow_id, flow));
-    }
+    flows = flows_.size();
   }
+  // Made before the slices: growing the vector under the lock would move every entry.
+  if (snapshots.size() < flows) {
+    snapshots.resize(flows);
+  }
+  size_t taken = 0;
+  size_t bucket = 0;
+  size_t restarts = 0;
+  uint64_t generation = 0;
+  for (bool done = false; !done;) {
+    detail::EngineLock lock(mutex_, "diagnostics");
+    if (!lock) {
+      snapshots.clear();
+      return;
+    }
+    const detail::HoldTimer timer(detail::DiagnosticsHolds());
+    if (bucket != 0 && generation != flows_generation_) {
+      ++restarts;
+      bucket = 0;
+      taken = 0;
+    }
+    generation = flows_generation_;
+    const size_t slice =
+        restarts < kSnapshotRestarts ? kSnapshotSlice : std::numeric_limits<size_t>::max();
+    const size_t buckets = flows_.bucket_count();
+    for (size_t in_slice = 0; bucket < buckets && in_slice < slice; ++bucket) {
+      for (auto flow = flows_.begin(bucket); flow != flows_.end(bucket); ++flow, ++in_slice) {
+        if (taken == snapshots.size()) {
+          snapshots.emplace_back();
+        }
+        snapshotInto(snapshots[taken++], flow->first, flow->second);
+      }
+    }
+    done = bucket == buckets;
+  }
+  snapshots.resize(taken);
   // Sorted outside the lock: the statuses come in the same order every time.
   std::sort(snapshots.begin(), snapshots.end(),
             [](const auto& a, const auto& b) { return a.flow_id < b.flow_id; });
-  return snapshots;
 }
 
-detail::FlowSnapshot FlowTrace::snapshotOf(const std::string& flow_id, const FlowState& flow) {
+// Assigned field by field: a reused snapshot keeps its strings' buffers.
+void FlowTrace::snapshotInto(detail::FlowSnapshot& snapshot, const std::string& flow_id,
+                             const FlowState& flow) {
   const TraceFlowCfg& cfg = *flow.cfg;
   const auto& points = cfg.flow_points;
-  detail::FlowSnapshot snapshot;
   snapshot.flow_id = flow_id;
   snapshot.heartbeat = flow_id == kHeartbeatFlowId;
   snapshot.event_id = cfg.event_id;
   snapshot.stall_ms = cfg.stall_ms;
   snapshot.configured_points = points.size();
   snapshot.run_points = flow.queue.size();
+  snapshot.last_point.clear();
   if (!flow.queue.empty()) {
     snapshot.last_point = flow.queue.back()->point_id;
   }
+  snapshot.next_point.clear();
   if (cfg.check_order) {
     if (cfg.check_index < points.size()) {
       snapshot.next_point = points[cfg.check_index]->point_id;
@@ -326,7 +390,6 @@ detail::FlowSnapshot FlowTrace::snapshotOf(const std::string& flow_id, const Flo
         !flow.queue.empty() && !points.empty() && snapshot.last_point == points.back()->point_id;
   }
   snapshot.facts = flow.facts;
-  return snapshot;
 }
 
 std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& flow_id,
@@ -335,6 +398,7 @@ std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& fl
   if (!lock) {
     return std::nullopt;
   }
+  const detail::HoldTimer timer(detail::DiagnosticsHolds());
   auto flow = flows_.find(flow_id);
   if (flow == flows_.end() || flow->second.queue.empty() ||
       mark != detail::ArrivalMark{flow->second.facts.runs, flow->second.queue.size()}) {
@@ -343,18 +407,18 @@ std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& fl
   const TraceFlowCfg& cfg = *flow->second.cfg;
   const std::string last_point = flow->second.queue.back()->point_id;
   DiagnosticEvent event;
-  event.stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
+  event.stamp = publication_->Stamp();
   event.source_id = flow_id;
   event.id = static_cast<int32_t>(cfg.event_id);
   event.status = 1;
   event.kind = DiagnosticEvent::KIND_STALL;
   event.point_id = last_point;
   event.msg = "Status Failed, flow stalled: " + flow_id + " after " + last_point;
-  flow->second.facts.NoteFailure(last_point, "flow stalled");
+  flow->second.facts.NoteFailure(last_point, report::kReasonStalled);
   flow->second.facts.last_event = event.msg;
   KLOG_WARN("Flow '{}' stalled: no point for {} ms after '{}'", flow_id, cfg.stall_ms, last_point);
   try {
-    detail::PublishEvent(cfg, publish_callback_, event);
+    publication_->Send(cfg, event);
     KLOG_INFO("ROS2 topic pub: '{}'", event.msg);
   } catch (const std::exception& e) {
     // The stall stands and is reported once: a publisher that throws must not
@@ -369,7 +433,9 @@ std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& fl
       KLOG_ERROR("Verdict of stalled flow '{}' not published: {}", flow_id, e.what());
     }
   }
-  return snapshotOf(flow_id, flow->second);
+  detail::FlowSnapshot snapshot;
+  snapshotInto(snapshot, flow_id, flow->second);
+  return snapshot;
 }
 
 }  // namespace trace

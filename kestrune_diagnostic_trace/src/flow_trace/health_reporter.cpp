@@ -76,7 +76,8 @@ void HealthReporter::updateThread() {
 
 void HealthReporter::tick() {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<FlowSnapshot> flows = snapshot_();
+  snapshot_(flows_);
+  std::vector<FlowSnapshot>& flows = flows_;
   const SteadyTime now = std::chrono::steady_clock::now();
 
   std::unordered_map<std::string, FlowObservation> observations;

@@ -45,8 +45,9 @@ std::string ReportingName(const rclcpp::Node& node);
 /// and publishes outside it. Thread-safe.
 class HealthReporter {
  public:
-  /// Copies every flow, under the engine mutex.
-  using Snapshot = std::function<std::vector<FlowSnapshot>()>;
+  /// Copies every flow into the vector (reusing its entries), sorted by flow id,
+  /// under the engine mutex.
+  using Snapshot = std::function<void(std::vector<FlowSnapshot>&)>;
   /// Sends the stall event of the flow if no point came since it stood at
   /// `mark`, and then returns the flow as it is after it. Takes the engine mutex.
   using Stall =
@@ -84,6 +85,8 @@ class HealthReporter {
   // Held for a whole tick, so Configure never lands in the middle of one.
   std::mutex mutex_;
   Settings settings_;
+  /// The last tick's flows; kept so that the next copies into its buffers.
+  std::vector<FlowSnapshot> flows_;
   std::unordered_map<std::string, FlowObservation> observations_;
   /// Flow id → level of the last array published.
   std::unordered_map<std::string, FlowLevel> published_levels_;

@@ -28,12 +28,17 @@ void AttachPublisher(rclcpp::Node& node, TraceFlowCfg& flow, PublisherTable& pub
   flow.publisher = publisher->second;
 }
 
-void PublishEvent(const TraceFlowCfg& flow, const PublishCallback& callback,
-                  const DiagnosticEvent& event) {
+void Publication::Begin(DiagnosticEvent& event, const std::string& flow_id) {
+  event = initial_;
+  event.source_id = flow_id;
+  event.stamp = Stamp();
+}
+
+void Publication::Send(const TraceFlowCfg& flow, const DiagnosticEvent& event) const {
   if (flow.publisher) {
     flow.publisher->publish(event);
-  } else if (callback) {
-    callback(flow.diag_topic, event);
+  } else if (callback_) {
+    callback_(flow.diag_topic, event);
   }
 }
 

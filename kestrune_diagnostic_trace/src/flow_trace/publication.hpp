@@ -5,6 +5,8 @@
 #include <string>
 #include <unordered_map>
 
+#include <builtin_interfaces/msg/time.hpp>
+#include <rclcpp/clock.hpp>
 #include <rclcpp/node.hpp>
 
 #include "kestrune_diagnostic_trace/diagnostic_event.hpp"
@@ -23,11 +25,31 @@ using PublisherTable = std::unordered_map<std::string, std::shared_ptr<Diagnosti
 /// for a topic name it refuses.
 void AttachPublisher(rclcpp::Node& node, TraceFlowCfg& flow, PublisherTable& publishers);
 
-/// The publication rule: the flow's publisher, else `callback` with the flow's
-/// topic (its result ignored), else nothing. Runs under the engine mutex;
-/// exceptions from either reach the caller.
-void PublishEvent(const TraceFlowCfg& flow, const PublishCallback& callback,
-                  const DiagnosticEvent& event);
+/// How the engine sends the events of its checks. Used under the engine mutex.
+class Publication {
+ public:
+  /// The publish callback of the flows without a publisher; empty for none.
+  void SetCallback(const PublishCallback& callback) { callback_ = callback; }
+
+  /// An event's stamp: now, on the system clock. One clock for every event,
+  /// since making one per event costs an allocation in ROS 2.
+  builtin_interfaces::msg::Time Stamp() { return clock_.now(); }
+
+  /// Starts an event of `flow_id`, stamped now, in `event`, reused: every
+  /// field back to its initial value, the texts keeping their buffers.
+  void Begin(DiagnosticEvent& event, const std::string& flow_id);
+
+  /// The publication rule: the flow's publisher, else the callback with the
+  /// flow's topic (its result ignored), else nothing. Exceptions from either
+  /// reach the caller.
+  void Send(const TraceFlowCfg& flow, const DiagnosticEvent& event) const;
+
+ private:
+  PublishCallback callback_;
+  rclcpp::Clock clock_{RCL_SYSTEM_TIME};
+  /// An event as constructed; copying it clears a string without freeing its buffer.
+  const DiagnosticEvent initial_;
+};
 
 }  // namespace detail
 }  // namespace trace

@@ -51,10 +51,10 @@ void FlowTrace::endRun(const std::string& flow_id, FlowState& flow) {
     checkRun(flow_id, flow, rclcpp::Clock(RCL_SYSTEM_TIME).now());
   } catch (...) {
     // A verdict that could not be published still ends its run.
-    startNewRun(flow);
+    resetRun(flow);
     throw;
   }
-  startNewRun(flow);
+  resetRun(flow);
 }
 
 }  // namespace trace

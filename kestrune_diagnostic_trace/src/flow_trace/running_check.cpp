@@ -3,13 +3,11 @@
 
 #include <cstdint>
 #include <limits>
-#include <optional>
 #include <string_view>
 
-#include <rclcpp/clock.hpp>
-
+#include "check_rules.hpp"
+#include "kestrune_diagnostic_trace/flow_report.hpp"
 #include "kestrune_diagnostic_trace/logger.hpp"
-#include "publication.hpp"
 
 namespace kestrune {
 namespace trace {
@@ -47,42 +45,38 @@ bool reportsOutcome(const TracePointCfg& cfg, const TracePoint& point) {
 
 /// Sends the events of one running check. Most points send nothing, so the
 /// event and its one clock reading are made on the first send only; a second
-/// send of the same check reuses both.
+/// send of the same check reuses both. The event is the flow's own, rebuilt
+/// in the buffers of the last, so a report allocates nothing once the flow
+/// has sent one like it.
 class Reporter {
  public:
-  Reporter(const std::string& flow_id, const TraceFlowCfg& flow, const TracePoint& point,
-           RunFacts& facts, const PublishCallback& publish_callback)
-      : flow_id_(flow_id),
-        flow_(flow),
-        point_(point),
-        facts_(facts),
-        publish_callback_(publish_callback) {}
+  Reporter(const std::string& flow_id, FlowState& flow, const TracePoint& point,
+           Publication& publication)
+      : flow_id_(flow_id), flow_(flow), point_(point), publication_(publication) {}
 
-  RunFacts& facts() { return facts_; }
+  RunFacts& facts() { return flow_.facts; }
 
-  void Send(uint8_t kind, std::string_view point_id, int32_t status, uint32_t id,
+  void Send(uint8_t kind, const std::string& point_id, int32_t status, uint32_t id,
             std::string_view head, std::string_view tail, bool with_metadata) {
-    if (!event_) {
-      event_.emplace();
-      event_->source_id = flow_id_;
-      event_->stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
+    DiagnosticEvent& event = flow_.event;
+    if (!begun_) {
+      publication_.Begin(event, flow_id_);
+      begun_ = true;
     }
-    event_->kind = kind;
-    event_->point_id.assign(point_id);
-    event_->status = status;
-    event_->id = static_cast<int32_t>(id);
-    // Sized once: the text is built from two parts and usually outgrows the inline buffer.
-    event_->msg.clear();
-    event_->msg.reserve(head.size() + tail.size());
-    event_->msg.append(head).append(tail);
+    event.kind = kind;
+    event.point_id = point_id;
+    event.status = status;
+    event.id = static_cast<int32_t>(id);
+    // Appended to the cleared text rather than assigned: assigning checks for
+    // overlap first and costs twice as much.
+    event.msg.clear();
+    event.msg.append(head).append(tail);
     if (with_metadata) {
-      appendMetadataText(event_->msg, point_);
+      appendMetadataText(event.msg, point_);
     }
-    PublishEvent(flow_, publish_callback_, *event_);
-    KLOG_INFO("ROS2 topic pub: '{}'", event_->msg);
-    // Swapped, not copied: the text goes to the flow's facts without a copy,
-    // and a second event of this check is built in the old buffer.
-    facts_.last_event.swap(event_->msg);
+    publication_.Send(*flow_.cfg, event);
+    KLOG_INFO("ROS2 topic pub: '{}'", event.msg);
+    flow_.facts.last_event = event.msg;
   }
 
   /// The success or failure report of a match at `cfg`; the caller has
@@ -93,9 +87,9 @@ class Reporter {
       return;
     }
     if (cfg.is_critical) {
-      facts_.NoteFailure(cfg.point_id, "point failed");
+      facts().NoteFailure(cfg.point_id, report::VerdictReason(FlowCheckStatus::FAILED));
     } else {
-      facts_.optional_trouble = true;
+      facts().optional_trouble = true;
     }
     Send(kPointEvent, cfg.point_id, kStatusFailed, cfg.event_id, "Status Failed: ", cfg.point_id,
          true);
@@ -103,20 +97,19 @@ class Reporter {
 
  private:
   const std::string& flow_id_;
-  const TraceFlowCfg& flow_;
+  FlowState& flow_;
   const TracePoint& point_;
-  RunFacts& facts_;
-  const PublishCallback& publish_callback_;
-  std::optional<DiagnosticEvent> event_;
+  Publication& publication_;
+  bool begun_{false};
 };
 
 // The paths below are kept out of line, so that the usual point, which takes
 // none of them, pays for none of their set-up.
 
-[[gnu::noinline]] void reportOutcome(const std::string& flow_id, const TraceFlowCfg& flow,
+[[gnu::noinline]] void reportOutcome(const std::string& flow_id, FlowState& flow,
                                      const TracePointCfg& cfg, const TracePoint& point,
-                                     RunFacts& facts, const PublishCallback& publish_callback) {
-  Reporter(flow_id, flow, point, facts, publish_callback).ReportOutcome(cfg);
+                                     Publication& publication) {
+  Reporter(flow_id, flow, point, publication).ReportOutcome(cfg);
 }
 
 /// A failed point that sends no report: a critical one waits for the flow
@@ -136,8 +129,23 @@ void judgeOutcome(Reporter& reporter, const TracePointCfg& cfg, const TracePoint
   }
 }
 
+/// Counts a match of a repeated point: saturating, rather than wrapping to 0
+/// (which would restart the count), and at most repeat_max when that is set.
+uint32_t countedMatch(const TracePointCfg& cfg) {
+  uint32_t count = cfg.exec_cnt;
+  if (count < std::numeric_limits<uint32_t>::max()) {
+    ++count;
+  }
+  if (cfg.repeat_max != 0 && count > cfg.repeat_max) {
+    --count;
+  }
+  return count;
+}
+
 /// A match of the point just recorded at expected[at]: a repeated point's
-/// timing and count, the flow's advance, then the outcome report.
+/// timing and count, the flow's advance, then the outcome report. The
+/// configuration is shared and may be read by others (the heartbeat's, every
+/// beat): its fields are stored only when they change.
 void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_t at) {
   TracePointCfg& cfg = *flow.flow_points[at];
   const TracePoint& point = *queue.back();
@@ -151,51 +159,53 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
                       cfg.point_id, "Timeout", false);
       }
     }
-    // Saturates rather than wrapping to 0, which would restart the repeat count.
-    if (cfg.exec_cnt < std::numeric_limits<uint32_t>::max()) {
-      ++cfg.exec_cnt;
-    }
-    if (cfg.repeat_max != 0 && cfg.exec_cnt > cfg.repeat_max) {
-      --cfg.exec_cnt;
+    const uint32_t count = countedMatch(cfg);
+    if (count != cfg.exec_cnt) {
+      cfg.exec_cnt = count;
     }
   }
   // A repeated point holds the flow until it has matched repeat_cnt times in this run.
-  flow.check_index = static_cast<uint32_t>(cfg.exec_cnt >= cfg.repeat_cnt ? at + 1 : at);
+  const auto next = static_cast<uint32_t>(cfg.exec_cnt >= cfg.repeat_cnt ? at + 1 : at);
+  if (flow.check_index != next) {
+    flow.check_index = next;
+  }
   judgeOutcome(reporter, cfg, point);
 }
 
 /// A match of a repeated point where the flow expects it.
-[[gnu::noinline]] void matchRepeated(const std::string& flow_id, const FlowQueue& queue,
-                                     TraceFlowCfg& flow, size_t cur, RunFacts& facts,
-                                     const PublishCallback& publish_callback) {
-  Reporter reporter(flow_id, flow, *queue.back(), facts, publish_callback);
-  match(reporter, queue, flow, cur);
+[[gnu::noinline]] void matchRepeated(const std::string& flow_id, FlowState& flow, size_t cur,
+                                     Publication& publication) {
+  Reporter reporter(flow_id, flow, *flow.queue.back(), publication);
+  match(reporter, flow.queue, *flow.cfg, cur);
 }
 
 /// A point of an ordered flow that is not the expected one: the next one (the
 /// expected one is passed over), a duplicate, beyond the end, or undefined.
-[[gnu::noinline]] void judgeMismatch(const std::string& flow_id, const FlowQueue& queue,
-                                     TraceFlowCfg& flow, size_t cur, RunFacts& facts,
-                                     const PublishCallback& publish_callback) {
+[[gnu::noinline]] void judgeMismatch(const std::string& flow_id, FlowState& flow, size_t cur,
+                                     Publication& publication) {
+  const FlowQueue& queue = flow.queue;
+  TraceFlowCfg& cfg = *flow.cfg;
+  RunFacts& facts = flow.facts;
   const TracePoint& point = *queue.back();
-  const auto& expected = flow.flow_points;
+  const auto& expected = cfg.flow_points;
   const size_t count = expected.size();
-  Reporter reporter(flow_id, flow, point, facts, publish_callback);
-  if (cur + 1 < count && point.point_id == expected[cur + 1]->point_id) {
+  Reporter reporter(flow_id, flow, point, publication);
+  if (ComesNext(cfg, cur, point.point_id)) {
     const TracePointCfg& passed = *expected[cur];
-    // A repeated point recorded in this run but fewer than repeat_cnt times is
-    // done, not missing: the flow check passes it over the same way.
-    if (passed.exec_cnt == 0) {
-      if (passed.is_critical) {
-        facts.NoteFailure(passed.point_id, "point missing");
+    switch (JudgePassedOver(passed, passed.exec_cnt)) {
+      case PassedOver::kMissing:
+        facts.NoteFailure(passed.point_id, report::VerdictReason(FlowCheckStatus::MISSING_POINT));
         reporter.Send(kPointEvent, passed.point_id, kStatusFailed, passed.event_id,
                       "Status Failed, point missing: ", passed.point_id, false);
-      } else {
+        break;
+      case PassedOver::kOptionalMissing:
         facts.optional_trouble = true;
         KLOG_WARN("optional point missing: '{}'", passed.point_id);
-      }
+        break;
+      case PassedOver::kDone:
+        break;
     }
-    match(reporter, queue, flow, cur + 1);
+    match(reporter, queue, cfg, cur + 1);
     return;
   }
   // A check_index past the points (a flow edited after it ran) has no neighbour to repeat.
@@ -203,7 +213,7 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
   if (previous != nullptr && cur != 0 && cur - 1 < count &&
       point.point_id == expected[cur - 1]->point_id && point.point_id == previous->point_id) {
     const TracePointCfg& repeated = *expected[cur - 1];
-    facts.NoteFailure(repeated.point_id, "point duplicated");
+    facts.NoteFailure(repeated.point_id, report::VerdictReason(FlowCheckStatus::DUPLICATED_POINT));
     reporter.Send(kPointEvent, repeated.point_id, kStatusFailed, repeated.event_id,
                   "Status Failed, point duplicated: ", repeated.point_id, true);
     return;
@@ -211,57 +221,57 @@ void match(Reporter& reporter, const FlowQueue& queue, TraceFlowCfg& flow, size_
   if (cur >= count) {
     return;
   }
-  facts.NoteFailure(point.point_id, "undefined point");
+  facts.NoteFailure(point.point_id, report::kReasonUndefinedPoint);
   reporter.Send(kPointEvent, point.point_id, kStatusFailed, expected[cur]->event_id,
                 "Status Failed, undefined point: ", point.point_id, true);
 }
 
-[[gnu::noinline]] void reportUndefined(const std::string& flow_id, const TraceFlowCfg& flow,
-                                       const TracePoint& point, RunFacts& facts,
-                                       const PublishCallback& publish_callback) {
-  facts.NoteFailure(point.point_id, "undefined point");
-  Reporter(flow_id, flow, point, facts, publish_callback)
-      .Send(kPointEvent, point.point_id, kStatusFailed, flow.event_id,
+[[gnu::noinline]] void reportUndefined(const std::string& flow_id, FlowState& flow,
+                                       const TracePoint& point, Publication& publication) {
+  flow.facts.NoteFailure(point.point_id, report::kReasonUndefinedPoint);
+  Reporter(flow_id, flow, point, publication)
+      .Send(kPointEvent, point.point_id, kStatusFailed, flow.cfg->event_id,
             "Status Failed, undefined point: ", point.point_id, true);
 }
 
 }  // namespace
 
-void RunningCheck(const std::string& flow_id, const FlowQueue& queue, const TracePoint& point,
-                  TraceFlowCfg& flow, RunFacts& facts, const PublishCallback& publish_callback) {
-  const auto& expected = flow.flow_points;
-  if (!flow.check_order) {
+void RunningCheck(const std::string& flow_id, const TracePoint& point, FlowState& flow,
+                  Publication& publication) {
+  TraceFlowCfg& cfg_flow = *flow.cfg;
+  const auto& expected = cfg_flow.flow_points;
+  if (!cfg_flow.check_order) {
     for (const auto& cfg : expected) {
       if (cfg->point_id == point.point_id) {
         if (reportsOutcome(*cfg, point)) {
-          reportOutcome(flow_id, flow, *cfg, point, facts, publish_callback);
+          reportOutcome(flow_id, flow, *cfg, point, publication);
         } else if (!point.success) {
-          noteUnreportedFailure(*cfg, facts);
+          noteUnreportedFailure(*cfg, flow.facts);
         }
         return;
       }
     }
-    reportUndefined(flow_id, flow, point, facts, publish_callback);
+    reportUndefined(flow_id, flow, point, publication);
     return;
   }
 
   // Widened so that the neighbours of the expected point cannot overflow.
-  const size_t cur = flow.check_index;
+  const size_t cur = cfg_flow.check_index;
   // Indexed once: a deque's index is a few instructions more than a vector's.
   const TracePointCfg* cfg = cur < expected.size() ? expected[cur].get() : nullptr;
   if (cfg == nullptr || point.point_id != cfg->point_id) {
-    judgeMismatch(flow_id, queue, flow, cur, facts, publish_callback);
+    judgeMismatch(flow_id, flow, cur, publication);
     return;
   }
   if (cfg->repeat_cnt != 0) {
-    matchRepeated(flow_id, queue, flow, cur, facts, publish_callback);
+    matchRepeated(flow_id, flow, cur, publication);
     return;
   }
-  flow.check_index = static_cast<uint32_t>(cur + 1);
+  cfg_flow.check_index = static_cast<uint32_t>(cur + 1);
   if (reportsOutcome(*cfg, point)) {
-    reportOutcome(flow_id, flow, *cfg, point, facts, publish_callback);
+    reportOutcome(flow_id, flow, *cfg, point, publication);
   } else if (!point.success) {
-    noteUnreportedFailure(*cfg, facts);
+    noteUnreportedFailure(*cfg, flow.facts);
   }
 }
 

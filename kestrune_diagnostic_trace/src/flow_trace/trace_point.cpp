@@ -1,16 +1,12 @@
 #include "kestrune_diagnostic_trace/trace_point.hpp"
 
-#include <chrono>
+#include "wall_clock.hpp"
 
 namespace kestrune {
 namespace trace {
 
 TracePoint::TracePoint(const std::string& point_id, bool success)
-    : point_id(point_id),
-      timestamp_ms(std::chrono::duration_cast<std::chrono::milliseconds>(
-                       std::chrono::system_clock::now().time_since_epoch())
-                       .count()),
-      success(success) {}
+    : point_id(point_id), timestamp_ms(detail::WallClockMs()), success(success) {}
 
 }  // namespace trace
 }  // namespace kestrune
