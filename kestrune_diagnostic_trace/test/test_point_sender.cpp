@@ -104,7 +104,10 @@ workflows:
   EXPECT_TRUE(Engine()->GetTracePoints("remote_pick").empty());
   EXPECT_EQ(Engine()->GetTracePoints("local").size(), 1u);
   Engine()->ResetAllFlows();
-  ASSERT_TRUE(SpinUntil(4));
+  // A handle and a prepared point take the same way.
+  Engine()->Point("remote_pick", "b").Trace(true);
+  Engine()->Trace("remote_pick", std::make_shared<kestrune::trace::TracePoint>("c", true));
+  ASSERT_TRUE(SpinUntil(6));
   EXPECT_EQ(received_[0].point_id, "a");
   EXPECT_FALSE(received_[0].success);
   ASSERT_EQ(received_[0].metadata.size(), 1u);
@@ -112,7 +115,9 @@ workflows:
   EXPECT_EQ(received_[1].kind, FlowPoint::CHECK);
   EXPECT_EQ(received_[2].kind, FlowPoint::RESET);
   EXPECT_EQ(received_[3].kind, FlowPoint::RESET);
-  EXPECT_EQ(received_.size(), 4u);
+  EXPECT_EQ(received_[4].point_id, "b");
+  EXPECT_EQ(received_[5].point_id, "c");
+  EXPECT_EQ(received_.size(), 6u);
 
   // Without a node nothing can send: the flow is judged here.
   kestrune::trace::PublishCallback none;
