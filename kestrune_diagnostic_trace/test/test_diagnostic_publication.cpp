@@ -161,23 +161,28 @@ int64_t Us(Clock::duration duration) {
   return std::chrono::duration_cast<std::chrono::microseconds>(duration).count();
 }
 
-/// The worst call, and the worst the scheduler did not interrupt.
+/// The worst call, and the 99th percentile of the calls the scheduler did not
+/// interrupt: a single slow call can still be the host taking the CPU, which
+/// no involuntary switch shows inside a virtual machine.
 std::pair<Clock::duration, Clock::duration> Worst(const std::vector<Call>& calls,
                                                   const char* what) {
   std::vector<Clock::duration> all;
-  Clock::duration worst_running{};
+  std::vector<Clock::duration> running;
   for (const Call& call : calls) {
     all.push_back(call.took);
     if (!call.preempted) {
-      worst_running = std::max(worst_running, call.took);
+      running.push_back(call.took);
     }
   }
   std::sort(all.begin(), all.end());
+  std::sort(running.begin(), running.end());
+  const Clock::duration running_p99 =
+      running.empty() ? Clock::duration{} : running[running.size() * 99 / 100];
   std::cout << what << ": " << all.size() << " traces, median " << Us(all[all.size() / 2])
             << " us, p99 " << Us(all[all.size() * 99 / 100]) << " us, p99.9 "
             << Us(all[all.size() * 999 / 1000]) << " us, worst " << Us(all.back())
-            << " us, worst not preempted " << Us(worst_running) << " us" << std::endl;
-  return {all.back(), worst_running};
+            << " us, p99 not preempted " << Us(running_p99) << " us" << std::endl;
+  return {all.back(), running_p99};
 }
 
 // A subscriber that stops acknowledging (SIGSTOP) must not hold up the tracing
@@ -204,11 +209,11 @@ TEST(DiagnosticPublication, a_stopped_subscriber_does_not_hold_up_trace) {
   subscriber.signal(SIGSTOP);
   const std::vector<Call> calls = TraceFor(StoppedFor());
   subscriber.signal(SIGCONT);
-  const auto [worst, worst_running] = Worst(calls, "subscriber stopped");
-  // A writer waiting for acknowledgements blocks for 100 ms or more; the
-  // scheduler of a busy machine alone is what the first bound allows for.
+  const auto [worst, running_p99] = Worst(calls, "subscriber stopped");
+  // A writer waiting for acknowledgements blocks every call for 100 ms or
+  // more; the scheduler of a busy machine alone is what the bounds allow for.
   EXPECT_LT(Us(worst), 50000);
-  EXPECT_LT(Us(worst_running), 1000);
+  EXPECT_LT(Us(running_p99), 1000);
 }
 
 }  // namespace
