@@ -48,7 +48,7 @@ failed=0
 status=0
 
 # What ThreadSanitizer runs: the suites that start threads or child processes that do.
-concurrency_tests='^(test_engine_lock|test_heartbeat|test_stress|test_faults|test_trace_scenario_node|test_flow_health|test_health_reporter|test_flow_model|test_monitor_server|test_flow_report|test_trace_point_handle|test_point_sender|test_flow_checker|test_run_end)$'
+concurrency_tests='^(test_engine_lock|test_heartbeat|test_stress|test_faults|test_trace_scenario_node|test_flow_health|test_health_reporter|test_flow_model|test_monitor_server|test_flow_report|test_trace_point_handle|test_flow_statistics|test_point_sender|test_flow_checker|test_run_end)$'
 
 # A stage that is one script counts as one suite.
 run_script() {

@@ -66,6 +66,9 @@ kestrune_add_test(test_flow_trace)
 # Flow health on /diagnostics, read back in the same process.
 kestrune_add_test(test_flow_health)
 target_include_directories(test_flow_health PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+# Budgets and duration statistics: runs with controlled stamps, and their judgement.
+kestrune_add_test(test_flow_statistics)
+target_include_directories(test_flow_statistics PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
 # The same from another process: health_probe reports, the test subscribes.
 add_executable(health_probe test/health_probe.cpp)
 target_link_libraries(health_probe ${PROJECT_NAME})

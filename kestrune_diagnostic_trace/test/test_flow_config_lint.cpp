@@ -276,6 +276,13 @@ const std::vector<Case>& Cases() {
        "workflows:\n  - flow_id: a\n    duration_ms: 100\n    flow_points: [{point_id: p}]\n",
        {{W, C::kNoEffect, 3, 5, "duration_ms"}},
        0},
+      {"budget_event_without_budget_or_topic",
+       "workflows:\n  - flow_id: a\n    budget_event_id: 5\n    diag_topic: /t\n"
+       "    flow_points: [{point_id: p}]\n"
+       "  - flow_id: b\n    budget_ms: 10\n    budget_event_id: 6\n"
+       "    flow_points: [{point_id: p}]\n",
+       {{W, C::kNoEffect, 3, 5, "budget_event_id"}, {W, C::kNoEffect, 8, 5, "budget_event_id"}},
+       0},
       {"heartbeat_point_never_reached",
        "workflows:\n  - flow_id: heartbeat\n    duration_ms: 100\n    flow_points:\n"
        "      - {point_id: beat, event_id: 3, on_success: true}\n",

@@ -49,6 +49,13 @@ workflows:
     flow_points:
       - {point_id: m1, event_id: 21}
       - {point_id: m2, event_id: 22}
+  - flow_id: place
+    diag_topic: /health_test/place
+    event_id: 30
+    budget_ms: 1500
+    flow_points:
+      - {point_id: p1, event_id: 31}
+      - {point_id: p2, event_id: 32}
 )";
 
 std::string Value(const DiagnosticStatus& status, const std::string& key) {
@@ -133,7 +140,7 @@ class FlowHealthReport : public ::testing::Test {
 // The flows are copied a slice of the table at a time: every one of them must
 // still come exactly once, in order.
 TEST_F(FlowHealthReport, an_array_of_many_flows_holds_each_flow_once_in_order) {
-  std::vector<std::string> expected = {"move/base", "pick"};
+  std::vector<std::string> expected = {"move/base", "pick", "place"};
   for (int i = 0; i < 300; ++i) {
     auto flow = std::make_shared<kestrune::trace::TraceFlowCfg>();
     flow->flow_id = "many_" + std::to_string(1000 + i);
@@ -323,6 +330,37 @@ TEST_F(FlowHealthReport, a_stalled_run_sends_one_event_and_stays_an_error_until_
   const auto passed = WaitForMessage("move/base", "passed 2/2 points");
   ASSERT_TRUE(passed);
   EXPECT_EQ(passed->level, DiagnosticStatus::OK);
+}
+
+// A passing run of `place` whose points came `took_ms` apart on the steady clock.
+void RunPlace(int64_t took_ms, bool success = true) {
+  Engine()->ResetFlow("place");
+  auto first = std::make_shared<TracePoint>("p1", true);
+  auto last = std::make_shared<TracePoint>("p2", success);
+  last->steady_time = *first->steady_time + std::chrono::milliseconds(took_ms);
+  Engine()->Trace("place", first);
+  Engine()->Trace("place", last);
+  Engine()->CheckFlow("place");
+}
+
+TEST_F(FlowHealthReport, a_run_over_budget_warns_until_one_within_passes_and_an_error_wins) {
+  RunPlace(1900);
+  const auto over = WaitForMessage("place", "over budget: took 1.9 s, budget 1.5 s");
+  ASSERT_TRUE(over);
+  EXPECT_EQ(over->level, DiagnosticStatus::WARN);
+  EXPECT_EQ(Value(*over, "budget"), "1.50 s");
+  EXPECT_EQ(Value(*over, "over budget share"), "100 %");
+  EXPECT_EQ(Value(*over, "step p1 -> p2"), "median 1.90 s, p95 1.90 s");
+  RunPlace(100, false);
+  const auto failed = WaitForMessage("place", "failed at 'p2'");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->level, DiagnosticStatus::ERROR);
+  RunPlace(1000);
+  const auto within = WaitForMessage("place", "passed 2/2 points");
+  ASSERT_TRUE(within);
+  EXPECT_EQ(within->level, DiagnosticStatus::OK);
+  EXPECT_EQ(Value(*within, "runs measured"), "2");
+  EXPECT_EQ(Value(*within, "median duration"), "1.45 s");
 }
 
 // The heartbeat's thread always beats in this process, so its late beat is

@@ -25,7 +25,11 @@ json Render(FlowModel& model) {
 
 TEST(FlowJson, carries_every_field_the_page_and_tools_read) {
   FlowModel model(MonitorConfig());
-  model.AddStatus(FlowStatus("arm", "pick", 1, {{"state", "running"}}));
+  model.AddStatus(FlowStatus("arm", "pick", 1,
+                             {{"state", "running"},
+                              {"budget", "1.50 s"},
+                              {"median duration", "1.20 s"},
+                              {"slowest-growing step", "grasp -> lift"}}));
   model.AddEvent(FlowEvent("pick", 13, 1, "Status Failed: grasp", 5, 500000000));
   model.AddEvent(kestrune_test::VerdictEvent("pick", 10, kestrune::trace::FlowCheckStatus::FAILED,
                                              "grasp", 500, 6));
@@ -59,6 +63,11 @@ TEST(FlowJson, carries_every_field_the_page_and_tools_read) {
   EXPECT_EQ(body["left_out"], 0);
   EXPECT_EQ(pick["runs"][0]["passed"], false);
   EXPECT_DOUBLE_EQ(pick["runs"][0]["duration_s"].get<double>(), 0.5);
+  // The chart's lines and marked step, from the statistics values.
+  EXPECT_DOUBLE_EQ(pick["chart"]["budget_s"].get<double>(), 1.5);
+  EXPECT_DOUBLE_EQ(pick["chart"]["median_s"].get<double>(), 1.2);
+  EXPECT_EQ(pick["chart"]["slowest_step"], "grasp -> lift");
+  EXPECT_TRUE(body["flows"][0]["chart"]["budget_s"].is_null());
 }
 
 TEST(FlowJson, robot_texts_survive_as_data_whatever_their_bytes) {

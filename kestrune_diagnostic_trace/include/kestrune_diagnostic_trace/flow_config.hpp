@@ -84,12 +84,16 @@ struct DiagnosticsConfig {
   static constexpr uint32_t kDefaultPeriodMs = 1000;
   static constexpr uint32_t kMinPeriodMs = 100;
   static constexpr uint32_t kMaxPeriodMs = 4000;
+  static constexpr uint32_t kDefaultStatsWindow = 100;
+  static constexpr uint32_t kMaxStatsWindow = 1000;
 
   bool enabled{false};
   /// How often the full array is published; level changes go out sooner.
   uint32_t period_ms{kDefaultPeriodMs};
   /// The statuses' hardware_id; empty means the node's name.
   std::string hardware_id;
+  /// How many of each flow's latest passing runs its statistics keep.
+  uint32_t stats_window{kDefaultStatsWindow};
 };
 
 /// What a flow configuration text holds, as `FlowTrace::Init` loads it.

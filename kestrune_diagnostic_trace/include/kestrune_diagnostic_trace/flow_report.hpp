@@ -38,6 +38,25 @@ inline constexpr char kLastBeatAge[] = "last beat age";
 inline constexpr char kBeatPeriod[] = "beat period";
 /// Only for a run with points recorded out of their stamp order by flow_checker.
 inline constexpr char kLatePoints[] = "late points";
+/// Only for a flow with a budget_ms.
+inline constexpr char kBudget[] = "budget";
+/// Only once a passing run was measured: the flow's run statistics.
+inline constexpr char kRunsMeasured[] = "runs measured";
+inline constexpr char kMinDuration[] = "min duration";
+inline constexpr char kMedianDuration[] = "median duration";
+inline constexpr char kP95Duration[] = "p95 duration";
+inline constexpr char kMaxDuration[] = "max duration";
+/// With a budget: the share of the measured runs over it ("12 %").
+inline constexpr char kOverBudgetShare[] = "over budget share";
+/// Passing runs whose time stamps went backwards, left out of the statistics.
+inline constexpr char kRunsLeftOut[] = "runs left out";
+/// One key per step between consecutive points ("step grasp -> lift"), its
+/// value "median 0.40 s, p95 0.52 s".
+inline constexpr char kStepKey[] = "step {} -> {}";
+inline constexpr char kStepValue[] = "median {}, p95 {}";
+/// The step whose recent median grew most, as "grasp -> lift".
+inline constexpr char kSlowestGrowingStep[] = "slowest-growing step";
+inline constexpr char kStepName[] = "{} -> {}";
 
 /// Values of kState.
 inline constexpr char kStateIdle[] = "idle";
@@ -62,6 +81,9 @@ inline constexpr char kMessageBeatLate[] =
     "heartbeat late: last beat {:.1f} s ago, period {:.1f} s";
 inline constexpr char kMessageRunComplete[] = "run complete, not checked yet";
 inline constexpr char kMessageIdle[] = "idle";
+inline constexpr char kMessageOverBudget[] = "over budget: took {:.1f} s, budget {:.1f} s";
+inline constexpr char kMessageDrift[] =
+    "runs getting slower: median {:.1f} s over the last {} runs against {:.1f} s over the last {}";
 inline constexpr char kWarnTimeout[] = "; a timeout was reported";
 inline constexpr char kWarnOptional[] = "; optional points failed or missing";
 /// Appended to any message of a run with late points: the count, and "s" unless it is 1.

@@ -22,6 +22,7 @@
 #include "kestrune_diagnostic_trace/diagnostic_event.hpp"
 #include "kestrune_diagnostic_trace/flow_check_result.hpp"
 #include "kestrune_diagnostic_trace/flow_config.hpp"
+#include "kestrune_diagnostic_trace/flow_statistics.hpp"
 #include "kestrune_diagnostic_trace/flow_trace_api.hpp"
 #include "kestrune_diagnostic_trace/trace_flow_cfg.hpp"
 #include "kestrune_diagnostic_trace/trace_point.hpp"
@@ -165,6 +166,13 @@ class FlowTrace {
   /// stamps): the flow's health tells how many late points its run had.
   void NoteLatePoint(const std::string& flow_id);
 
+  /// The flow's run durations over its latest passing runs, whole and per
+  /// step; nothing for a flow not registered. Read-only: the engine mutex is
+  /// held only to copy the numbers, which are sorted after it is released.
+  /// They survive ResetFlow, and Init for a flow loaded again under the same
+  /// id; RemoveTraceFlow and registering a flow anew drop them.
+  std::optional<FlowStatistics> GetFlowStatistics(const std::string& flow_id);
+
  private:
   friend class TracePointHandle;
   using FlowState = detail::FlowState;
@@ -257,6 +265,8 @@ class FlowTrace {
   std::shared_ptr<PointSender> remote_sender_;
   /// Set once, before Init, by the checker's main thread; read by Init.
   std::atomic<bool> judge_remote_flows_{false};
+  /// The `stats_window` of the last Init: how many runs each flow's window keeps.
+  uint32_t stats_window_{DiagnosticsConfig::kDefaultStatsWindow};
 
   const FlowQueue empty_queue_;
   std::mutex mutex_;

@@ -30,6 +30,14 @@ struct TraceFlowCfg {
   /// The run is checked, then reset, once its last configured point is recorded
   /// and its repeat count reached (unordered: once every configured point has come).
   bool check_at_end{false};
+  /// A checked run that passed but took longer than this (ms) makes the flow
+  /// WARN; 0 turns it off.
+  uint32_t budget_ms{0};
+  /// Id of the event sent for a run over budget; 0 sends none.
+  uint32_t budget_event_id{0};
+  /// WARN when the median of the recent runs exceeds the window's by this many
+  /// percent; 0 turns it off.
+  uint32_t drift_pct{0};
   std::string flow_id;
   std::string flow_name;
   std::string diag_topic;

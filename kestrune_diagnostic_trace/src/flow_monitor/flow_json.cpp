@@ -31,6 +31,30 @@ json Optional(const std::optional<double>& value) {
   return value ? json(*value) : json(nullptr);
 }
 
+/// A value's text, or nothing when the status has no such key.
+const std::string* Find(const FlowView& flow, const char* key) {
+  for (const auto& entry : flow.values) {
+    if (entry.first == key) {
+      return &entry.second;
+    }
+  }
+  return nullptr;
+}
+
+json SecondsOf(const FlowView& flow, const char* key) {
+  const std::string* text = Find(flow, key);
+  return Optional(text ? trace::report::ParseSecondsValue(*text) : std::nullopt);
+}
+
+/// What the run chart draws besides the runs: the budget and median lines, and
+/// the step that grew most.
+json ChartJson(const FlowView& flow) {
+  const std::string* slowest = Find(flow, trace::report::kSlowestGrowingStep);
+  return {{"budget_s", SecondsOf(flow, trace::report::kBudget)},
+          {"median_s", SecondsOf(flow, trace::report::kMedianDuration)},
+          {"slowest_step", slowest ? *slowest : ""}};
+}
+
 json FlowJson(const FlowView& flow) {
   json values = json::object();
   for (const auto& entry : flow.values) {
@@ -75,6 +99,7 @@ json FlowJson(const FlowView& flow) {
           {"points", std::move(points)},
           {"events", std::move(events)},
           {"runs", std::move(runs)},
+          {"chart", ChartJson(flow)},
           {"version", flow.version}};
 }
 

@@ -269,6 +269,13 @@ class Linter {
       CheckHeartbeatPoints(entry);
     }
     const TraceFlowCfg& flow = *entry.flow;
+    if (!heartbeat && flow.budget_event_id != 0 &&
+        (flow.budget_ms == 0 || flow.diag_topic.empty())) {
+      const FoundKey* found = keys.Find(KeyAt(KeyPlace::kFlow, "budget_event_id"));
+      Warn(FindingCode::kNoEffect, found->key_mark, found->Name(),
+           fmt::format("key 'budget_event_id' has no effect: flow '{}' has {}", flow_id,
+                       flow.budget_ms == 0 ? "no 'budget_ms'" : "no 'diag_topic'"));
+    }
     for (const ReadPoint& point : entry.points) {
       CheckKeys(point.keys, KeyPlace::kPoint, false);
       if (point.point) {

@@ -1,13 +1,16 @@
 // The flow check: the verdict on a whole run of a flow.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include <fmt/format.h>
 #include <rclcpp/clock.hpp>
 
 #include "check_rules.hpp"
@@ -38,7 +41,8 @@ class FlowCheck {
         result_(result),
         event_(event),
         call_handler_(std::move(call_handler)),
-        publish_(std::move(publish)) {}
+        publish_(std::move(publish)),
+        first_seen_(flow.flow_points.size(), nullptr) {}
 
   void Run() {
     logSequences();
@@ -50,6 +54,10 @@ class FlowCheck {
 
   /// How many configured points the comparison found recorded, up to where it stopped.
   size_t reached() const { return reached_; }
+
+  /// Per configured point, its first recording the comparison took; nullptr
+  /// for a point it did not reach.
+  const std::vector<const TracePoint*>& firstSeen() const { return first_seen_; }
 
  private:
   enum class Mismatch { kMissing, kDuplicated, kInvalid, kOrderError };
@@ -106,6 +114,7 @@ class FlowCheck {
         if (counted_ <= k) {
           ++reached_;
           counted_ = k + 1;
+          first_seen_[k] = recorded.get();
         }
         if (!recorded->success) {
           if (expected->is_critical) {
@@ -246,7 +255,9 @@ class FlowCheck {
       remaining[queue_[position]->point_id].push_back(position);
     }
 
+    size_t position = 0;
     for (const auto& expected : flow_.flow_points) {
+      const size_t k = position++;
       const uint32_t passes = detail::RecordingsTaken(*expected);
       for (uint32_t taken = 0; taken < passes; ++taken) {
         auto entry = remaining.find(expected->point_id);
@@ -276,6 +287,7 @@ class FlowCheck {
         }
         if (taken == 0) {
           ++reached_;
+          first_seen_[k] = queue_[entry->second.front()].get();
         }
         entry->second.pop_back();
         if (entry->second.empty()) {
@@ -355,6 +367,7 @@ class FlowCheck {
   size_t reached_{0};
   /// One past the index of the configured point counted last.
   size_t counted_{0};
+  std::vector<const TracePoint*> first_seen_;
 };
 
 std::shared_ptr<FlowCheckResult> invalidFlow() {
@@ -397,6 +410,51 @@ void noteVerdict(detail::RunFacts& facts, const FlowCheckResult& result, const F
   }
   facts.last_run_points_reached = reached;
   facts.last_run_duration_ms = runDurationMs(queue);
+}
+
+/// Takes a checked run into the flow's statistics; a passing one is also
+/// judged against the flow's budget. Returns the over-budget event to send, if any.
+std::optional<DiagnosticEvent> measureRun(const std::string& flow_id, const TraceFlowCfg& flow,
+                                          const FlowQueue& queue, const FlowCheckResult& result,
+                                          const std::vector<const TracePoint*>& first_seen,
+                                          detail::RunWindow& window, detail::RunFacts& facts) {
+  if (result.status != FlowCheckStatus::SUCCESS) {
+    window.AddFailed();
+    return std::nullopt;
+  }
+  std::vector<double> steps(window.steps());
+  const detail::RunTiming timing =
+      detail::MeasureRun(queue, first_seen, steps.data(), steps.size());
+  if (!timing.measured) {
+    KLOG_WARN("Flow '{}': time stamps go backwards, run left out of its statistics", flow_id);
+    window.AddLeftOut();
+    return std::nullopt;
+  }
+  window.AddPassed(timing.duration_ms, steps.data());
+
+  const auto took_ms = static_cast<uint64_t>(std::llround(timing.duration_ms));
+  if (flow.budget_ms == 0 || took_ms <= flow.budget_ms) {
+    facts.over_budget = false;
+    return std::nullopt;
+  }
+  facts.over_budget = true;
+  facts.over_budget_took_ms = took_ms;
+  facts.over_budget_limit_ms = flow.budget_ms;
+  KLOG_WARN("Flow '{}' over budget: took {} ms, budget {} ms", flow_id, took_ms, flow.budget_ms);
+  if (flow.budget_event_id == 0 || flow.diag_topic.empty()) {
+    return std::nullopt;
+  }
+  // Its own id: no listener takes it for the verdict, which passed.
+  DiagnosticEvent event;
+  event.source_id = flow_id;
+  event.id = static_cast<int32_t>(flow.budget_event_id);
+  event.status = 1;
+  event.kind = DiagnosticEvent::KIND_OVER_BUDGET;
+  event.verdict = static_cast<uint8_t>(FlowCheckStatus::SUCCESS);
+  event.duration_ms = took_ms;
+  event.msg = fmt::format("Status Failed, flow over budget: {} took {} ms, budget {} ms", flow_id,
+                          took_ms, flow.budget_ms);
+  return event;
 }
 
 }  // namespace
@@ -458,6 +516,14 @@ std::shared_ptr<FlowCheckResult> FlowTrace::checkRun(const std::string& flow_id,
   FlowCheck check(flow_id, *flow, queue, *result, event, call_handler, publish);
   check.Run();
   noteVerdict(facts, *result, queue, check.reached());
+  std::optional<DiagnosticEvent> over_budget =
+      measureRun(flow_id, *flow, queue, *result, check.firstSeen(), found->second.window, facts);
+  if (over_budget) {
+    over_budget->stamp = event.stamp;
+    publication_->Send(*flow, *over_budget);
+    facts.last_event = over_budget->msg;
+    KLOG_INFO("ROS2 topic pub: '{}'", over_budget->msg);
+  }
   return result;
 }
 

@@ -137,6 +137,10 @@ const std::vector<FlowFileKey>& FlowFileKeys() {
           .NonEmpty()
           .DefaultWords("the node's name")
           .Meaning("The statuses' hardware_id."),
+      Entry(kDiagnostics, "stats_window", &DiagnosticsConfig::stats_window)
+          .Default(DiagnosticsConfig::kDefaultStatsWindow)
+          .Range(1, DiagnosticsConfig::kMaxStatsWindow)
+          .Meaning("How many of each flow's latest passing runs its duration statistics keep."),
 
       Entry(kFlow, "flow_id", &TraceFlowCfg::flow_id)
           .Required()
@@ -177,6 +181,24 @@ const std::vector<FlowFileKey>& FlowFileKeys() {
           .Meaning("true: the run is checked, then reset, once its last configured point is "
                    "recorded and its repeat count reached (unordered: once every configured "
                    "point has come), or when it stalls."),
+      Entry(kFlow, "budget_ms", &TraceFlowCfg::budget_ms)
+          .Scope(KeyScope::kOtherFlows)
+          .Label("budget {} ms")
+          .Meaning("A checked run that passed but took longer than this (ms, on the steady "
+                   "clock) makes the flow WARN on /diagnostics until a run within it passes. "
+                   "0: off."),
+      Entry(kFlow, "budget_event_id", &TraceFlowCfg::budget_event_id)
+          .Range(0, kMaxEventId)
+          .Scope(KeyScope::kOtherFlows)
+          .Label("over-budget event {}")
+          .Meaning("Id of the event sent, status 1, for each run over budget_ms; the verdict "
+                   "keeps event_id. 0: no event."),
+      Entry(kFlow, "drift_pct", &TraceFlowCfg::drift_pct)
+          .Range(0, 1000)
+          .Scope(KeyScope::kOtherFlows)
+          .Label("drift {} %")
+          .Meaning("WARN when the median of the last 20 passing runs exceeds the median of the "
+                   "statistics window by more than this percentage (after 50 runs). 0: off."),
       Entry(kFlow, "duration_ms", &ParsedFlowConfig::heartbeat_period_ms)
           .Scope(KeyScope::kHeartbeatFlow)
           .Label("a beat every {} ms")

@@ -1,6 +1,8 @@
 // Flow health: a flow's level, summary and values from what the engine holds.
 #include "flow_health.hpp"
 
+#include <optional>
+
 #include <fmt/format.h>
 
 #include "kestrune_diagnostic_trace/flow_report.hpp"
@@ -88,7 +90,28 @@ class Assessment {
     if (facts_.error_latched || verdictFailed() || observation_.stalled || beatLate()) {
       return FlowLevel::kError;
     }
-    return warned() ? FlowLevel::kWarn : FlowLevel::kOk;
+    return warned() || facts_.over_budget || drifting() ? FlowLevel::kWarn : FlowLevel::kOk;
+  }
+
+  /// The recent runs' median exceeds the window's by more than drift_pct, once
+  /// enough runs were seen to tell.
+  bool drifting() const {
+    if (flow_.drift_pct == 0) {
+      return false;
+    }
+    const FlowStatistics& stats = statistics();
+    return stats.count >= FlowStatistics::kRecentRuns &&
+           stats.passed_runs >= FlowStatistics::kDriftMinRuns &&
+           stats.recent_median_ms > stats.median_ms * (1.0 + flow_.drift_pct / 100.0);
+  }
+
+  /// Summarised on first use, outside the engine mutex.
+  const FlowStatistics& statistics() const {
+    if (!statistics_) {
+      statistics_ = flow_.window ? flow_.window->Summarise(flow_.budget_ms, flow_.point_ids)
+                                 : FlowStatistics{};
+    }
+    return *statistics_;
   }
 
   std::string message(FlowLevel level) const {
@@ -108,6 +131,15 @@ class Assessment {
                  ? fmt::format(report::kMessageFailed, facts_.failure_reason)
                  : fmt::format(report::kMessageFailedAt, facts_.failure_point,
                                facts_.failure_reason);
+    }
+    if (level == FlowLevel::kWarn && facts_.over_budget) {
+      return fmt::format(report::kMessageOverBudget, facts_.over_budget_took_ms / 1000.0,
+                         facts_.over_budget_limit_ms / 1000.0);
+    }
+    if (level == FlowLevel::kWarn && drifting()) {
+      const FlowStatistics& stats = statistics();
+      return fmt::format(report::kMessageDrift, stats.recent_median_ms / 1000.0,
+                         FlowStatistics::kRecentRuns, stats.median_ms / 1000.0, stats.count);
     }
     std::string text = progress();
     if (level == FlowLevel::kWarn) {
@@ -170,7 +202,42 @@ class Assessment {
                           flow_.run_points == 0 ? report::kNone : Seconds(beatAge()));
       values.emplace_back(report::kBeatPeriod, Seconds(heartbeat_period_ms_ / 1000.0));
     }
+    if (flow_.budget_ms != 0) {
+      values.emplace_back(report::kBudget, Seconds(flow_.budget_ms / 1000.0));
+    }
+    addStatistics(values);
     return values;
+  }
+
+  void addStatistics(std::vector<std::pair<std::string, std::string>>& values) const {
+    const FlowStatistics& stats = statistics();
+    if (stats.count == 0) {
+      return;
+    }
+    values.emplace_back(report::kRunsMeasured, std::to_string(stats.count));
+    values.emplace_back(report::kMinDuration, Seconds(stats.min_ms / 1000.0));
+    values.emplace_back(report::kMedianDuration, Seconds(stats.median_ms / 1000.0));
+    values.emplace_back(report::kP95Duration, Seconds(stats.p95_ms / 1000.0));
+    values.emplace_back(report::kMaxDuration, Seconds(stats.max_ms / 1000.0));
+    if (flow_.budget_ms != 0) {
+      values.emplace_back(report::kOverBudgetShare,
+                          fmt::format("{:.0f} %", stats.over_budget_share * 100.0));
+    }
+    if (stats.left_out_runs != 0) {
+      values.emplace_back(report::kRunsLeftOut, std::to_string(stats.left_out_runs));
+    }
+    for (const StepStatistics& step : stats.steps) {
+      if (step.count != 0) {
+        values.emplace_back(fmt::format(report::kStepKey, step.from_point, step.to_point),
+                            fmt::format(report::kStepValue, Seconds(step.median_ms / 1000.0),
+                                        Seconds(step.p95_ms / 1000.0)));
+      }
+    }
+    if (stats.slowest_growing_step) {
+      const StepStatistics& step = stats.steps[*stats.slowest_growing_step];
+      values.emplace_back(report::kSlowestGrowingStep,
+                          fmt::format(report::kStepName, step.from_point, step.to_point));
+    }
   }
 
   const FlowSnapshot& flow_;
@@ -178,6 +245,7 @@ class Assessment {
   const FlowObservation& observation_;
   const SteadyTime now_;
   const uint32_t heartbeat_period_ms_;
+  mutable std::optional<FlowStatistics> statistics_;
 };
 
 }  // namespace

@@ -3,11 +3,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "kestrune_diagnostic_trace/detail/run_facts.hpp"
+#include "kestrune_diagnostic_trace/detail/run_window.hpp"
 #include "kestrune_diagnostic_trace/flow_check_result.hpp"
 
 namespace kestrune {
@@ -49,6 +51,11 @@ struct FlowSnapshot {
   /// The run has reached its last configured point.
   bool run_complete{false};
   RunFacts facts;
+  uint32_t budget_ms{0};
+  uint32_t drift_pct{0};
+  /// The run statistics and the configured points' ids, once a run was measured.
+  std::optional<RunWindow> window;
+  std::vector<std::string> point_ids;
 
   ArrivalMark mark() const { return {facts.runs, run_points}; }
 };

@@ -58,6 +58,19 @@ ParsedFlowConfig ReadAndParse(const std::string& path) {
   return parsed;
 }
 
+/// The steps between consecutive configured points, each measured apart.
+size_t StepsOf(const TraceFlowCfg& flow) {
+  return flow.flow_points.empty() ? 0 : flow.flow_points.size() - 1;
+}
+
+/// The configured points' ids into `ids`, reusing its strings' buffers.
+void CopyPointIds(const TraceFlowCfg& flow, std::vector<std::string>& ids) {
+  ids.resize(flow.flow_points.size());
+  for (size_t i = 0; i < ids.size(); ++i) {
+    ids[i] = flow.flow_points[i]->point_id;
+  }
+}
+
 /// Flows copied for the health report in one hold of the engine mutex: each
 /// costs a few cache misses, up to a few microseconds on a busy machine, so
 /// that a slice stays well under 100 µs.
@@ -166,7 +179,9 @@ std::vector<ConfigFinding> FlowTrace::load(const std::string& config_path,
     // A later flow of the same id replaces an earlier one, and all it had.
     const std::string flow_id = flow->flow_id;
     flows.erase(flow_id);
-    flows[flow_id].cfg = std::move(flow);
+    FlowState& state = flows[flow_id];
+    state.cfg = std::move(flow);
+    state.window = detail::RunWindow(parsed.diagnostics.stats_window);
   }
   const bool has_heartbeat = flows.count(kHeartbeatFlowId) != 0;
 
@@ -177,6 +192,16 @@ std::vector<ConfigFinding> FlowTrace::load(const std::string& config_path,
     node_ = std::move(node);
     if (publish_callback != nullptr) {
       publication_->SetCallback(*publish_callback);
+    }
+    // Statistics stay with a flow loaded again under its id, resized to the new window.
+    stats_window_ = parsed.diagnostics.stats_window;
+    for (auto& [flow_id, flow] : flows) {
+      auto old = flows_.find(flow_id);
+      if (old != flows_.end()) {
+        flow.window = std::move(old->second.window);
+      }
+      flow.window.Resize(stats_window_);
+      flow.window.SetSteps(StepsOf(*flow.cfg));
     }
     flows_.swap(flows);
     ++flows_generation_;
@@ -221,6 +246,8 @@ void FlowTrace::RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg) {
       flow->second = FlowState();
     }
     flow->second.cfg = std::move(flow_cfg);
+    flow->second.window = detail::RunWindow(stats_window_);
+    flow->second.window.SetSteps(StepsOf(*flow->second.cfg));
   }
   if (watch_stalls) {
     health_->WatchStalls();
@@ -390,6 +417,36 @@ void FlowTrace::snapshotInto(detail::FlowSnapshot& snapshot, const std::string& 
         !flow.queue.empty() && !points.empty() && snapshot.last_point == points.back()->point_id;
   }
   snapshot.facts = flow.facts;
+  snapshot.budget_ms = cfg.budget_ms;
+  snapshot.drift_pct = cfg.drift_pct;
+  // The numbers only, into the buffers a reused snapshot has: sorted outside the lock.
+  if (flow.window.count() != 0) {
+    snapshot.window = flow.window;
+    CopyPointIds(cfg, snapshot.point_ids);
+  } else {
+    snapshot.window.reset();
+    snapshot.point_ids.clear();
+  }
+}
+
+std::optional<FlowStatistics> FlowTrace::GetFlowStatistics(const std::string& flow_id) {
+  std::optional<detail::RunWindow> window;
+  uint32_t budget_ms = 0;
+  std::vector<std::string> point_ids;
+  {
+    detail::EngineLock lock(mutex_, "GetFlowStatistics");
+    if (!lock) {
+      return std::nullopt;
+    }
+    auto flow = flows_.find(flow_id);
+    if (flow == flows_.end()) {
+      return std::nullopt;
+    }
+    window = flow->second.window;
+    budget_ms = flow->second.cfg->budget_ms;
+    CopyPointIds(*flow->second.cfg, point_ids);
+  }
+  return window->Summarise(budget_ms, point_ids);
 }
 
 std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& flow_id,

@@ -1,6 +1,7 @@
 // Reused points: what keeps recording free of allocations in steady state.
 #include "kestrune_diagnostic_trace/detail/point_pool.hpp"
 
+#include <chrono>
 #include <iterator>
 #include <typeinfo>
 #include <utility>
@@ -31,6 +32,7 @@ std::shared_ptr<TracePoint> PointPool::Take(const std::string& point_id, bool su
     point->point_id = point_id;
   }
   point->timestamp_ms = timestamp_ms;
+  point->steady_time = std::chrono::steady_clock::now();
   point->success = success;
   point->index = 0;
   if (!point->metadata.empty()) {

@@ -5,6 +5,7 @@
 
 #include "kestrune_diagnostic_trace/detail/point_pool.hpp"
 #include "kestrune_diagnostic_trace/detail/run_facts.hpp"
+#include "kestrune_diagnostic_trace/detail/run_window.hpp"
 #include "kestrune_diagnostic_trace/diagnostic_event.hpp"
 #include "kestrune_diagnostic_trace/trace_flow_cfg.hpp"
 #include "kestrune_diagnostic_trace/trace_point.hpp"
@@ -22,6 +23,8 @@ struct FlowState {
   std::shared_ptr<TraceFlowCfg> cfg;
   /// What the checks found, for the flow's health report.
   RunFacts facts;
+  /// The durations of its latest passing runs.
+  RunWindow window;
   /// Points of earlier runs, for the next ones.
   PointPool spare;
   /// Whether a point in the queue may be held outside the engine: by a check

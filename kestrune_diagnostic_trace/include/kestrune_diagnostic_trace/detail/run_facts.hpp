@@ -43,6 +43,12 @@ struct RunFacts {
   uint64_t timeouts{0};
   std::string last_event;
 
+  /// The last measured passing run took longer than the budget it had:
+  /// how long, and that budget (ms). Cleared by a passing run within budget.
+  bool over_budget{false};
+  uint64_t over_budget_took_ms{0};
+  uint32_t over_budget_limit_ms{0};
+
   void NoteFailure(const std::string& point_id, const char* reason) {
     error_latched = true;
     failure_point = point_id;

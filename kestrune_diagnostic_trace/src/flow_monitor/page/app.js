@@ -31,10 +31,14 @@ const OUTCOME_WORDS = {none: 'not yet', ok: 'ok', failed: 'failed', missing: 'mi
 
 function pointsRow(flow) {
   const row = el('div', 'points');
+  // The two points of the step that grew most ("grasp -> lift").
+  const slowest = flow.chart && flow.chart.slowest_step ?
+      flow.chart.slowest_step.split(' -> ') : [];
   for (const point of flow.points) {
     const chip = el('span', 'point ' + (point.critical ? 'critical' : 'optional'), point.point_id);
     chip.setAttribute('data-outcome', point.outcome);
     if (point.expected) chip.setAttribute('data-expected', 'true');
+    if (slowest.includes(point.point_id)) chip.setAttribute('data-slowest', 'true');
     chip.title = (point.critical ? 'critical' : 'optional') + ', event id ' + point.event_id +
         ', this run: ' + (OUTCOME_WORDS[point.outcome] || point.outcome) +
         (point.expected ? ', the run waits for it' : '');
@@ -70,7 +74,24 @@ function eventsTable(flow) {
   return table;
 }
 
-// One bar per run, height by duration, colour by verdict.
+// A dashed line across the chart at `seconds`, when the flow has that figure.
+function chartLine(svg, className, seconds, longest, width, height, title) {
+  if (seconds === null || seconds === undefined) return;
+  const y = height - Math.min(height, height * seconds / longest);
+  const line = document.createElementNS(SVG, 'line');
+  line.setAttribute('class', className);
+  line.setAttribute('x1', 0);
+  line.setAttribute('x2', width);
+  line.setAttribute('y1', y);
+  line.setAttribute('y2', y);
+  const tip = document.createElementNS(SVG, 'title');
+  tip.textContent = title + ' ' + seconds.toFixed(2) + ' s';
+  line.appendChild(tip);
+  svg.appendChild(line);
+}
+
+// One bar per run, height by duration, colour by verdict; the budget and the
+// median of the measured runs as lines.
 function runsChart(flow) {
   const width = 360, height = 48, gap = 2;
   const svg = document.createElementNS(SVG, 'svg');
@@ -79,7 +100,9 @@ function runsChart(flow) {
   svg.setAttribute('height', height + 12);
   svg.setAttribute('role', 'img');
   const runs = flow.runs;
-  const longest = Math.max(0.001, ...runs.map((run) => run.duration_s || 0));
+  const chart = flow.chart || {};
+  const longest = Math.max(0.001, chart.budget_s || 0,
+      ...runs.map((run) => run.duration_s || 0));
   const slot = runs.length ? Math.min(24, width / runs.length) : 24;
   runs.forEach((run, i) => {
     const duration = run.duration_s || 0;
@@ -97,11 +120,14 @@ function runsChart(flow) {
     bar.appendChild(title);
     svg.appendChild(bar);
   });
+  chartLine(svg, 'budget', chart.budget_s, longest, width, height, 'budget');
+  chartLine(svg, 'median', chart.median_s, longest, width, height, 'median');
   const label = document.createElementNS(SVG, 'text');
   label.setAttribute('x', 0);
   label.setAttribute('y', height + 10);
-  label.textContent = runs.length ? 'last ' + runs.length + ' runs, longest ' +
-      longest.toFixed(2) + ' s' : 'no runs yet';
+  label.textContent = (runs.length ? 'last ' + runs.length + ' runs, longest ' +
+      longest.toFixed(2) + ' s' : 'no runs yet') +
+      (chart.slowest_step ? '; slowest-growing step ' + chart.slowest_step : '');
   svg.appendChild(label);
   return svg;
 }
