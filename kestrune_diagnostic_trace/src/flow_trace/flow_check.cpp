@@ -517,7 +517,7 @@ std::shared_ptr<FlowCheckResult> FlowTrace::checkRun(const std::string& flow_id,
   check.Run();
   noteVerdict(facts, *result, queue, check.reached());
   std::optional<DiagnosticEvent> over_budget =
-      measureRun(flow_id, *flow, queue, *result, check.firstSeen(), found->second.window, facts);
+      measureRun(flow_id, *flow, queue, *result, check.firstSeen(), found.window, facts);
   if (over_budget) {
     over_budget->stamp = event.stamp;
     publication_->Send(*flow, *over_budget);
