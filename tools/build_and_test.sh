@@ -12,7 +12,8 @@
 # standalone build's diag_echo (tools/interop_check.sh), and ROS 2's tools must see
 # the standalone build's node and topics (tools/ros2cli_check.sh); diagnostic_aggregator
 # must gather the ROS 2 build's flow health and a ROS 2 node must receive the standalone
-# build's intact (tools/diagnostics_check.sh).
+# build's intact (tools/diagnostics_check.sh). With ros, flow_checker must work with
+# ros2 launch, the Python sender and ros2 topic pub (tools/flow_checker_check.sh).
 # Usage: tools/build_and_test.sh [standalone|scenario|asan|tsan|fuzz|ros ...]
 #   (default: all that apply)
 # Ends with the line "N passed, M failed" over all suites; exits non-zero on any failure.
@@ -47,7 +48,7 @@ failed=0
 status=0
 
 # What ThreadSanitizer runs: the suites that start threads or child processes that do.
-concurrency_tests='^(test_engine_lock|test_heartbeat|test_stress|test_faults|test_trace_scenario_node|test_flow_health|test_health_reporter|test_flow_model|test_monitor_server|test_flow_report|test_trace_point_handle|test_flow_statistics)$'
+concurrency_tests='^(test_engine_lock|test_heartbeat|test_stress|test_faults|test_trace_scenario_node|test_flow_health|test_health_reporter|test_flow_model|test_monitor_server|test_flow_report|test_trace_point_handle|test_flow_statistics|test_point_sender|test_flow_checker|test_run_end)$'
 
 # A stage that is one script counts as one suite.
 run_script() {
@@ -145,6 +146,13 @@ if [[ " ${modes[*]} " == *" standalone "* && " ${modes[*]} " == *" ros "* ]]; th
     "${repo}/tools/ros2cli_check.sh"
   run_script "diagnostics: diagnostic_aggregator and a ROS 2 node <-> flow health" \
     "${repo}/tools/diagnostics_check.sh"
+fi
+
+# flow_checker from ROS 2's side: the launch file, the Python sender from an rclpy
+# node and `ros2 topic pub`; with the standalone build too, the message between builds.
+if [[ " ${modes[*]} " == *" ros "* ]]; then
+  run_script "flow_checker: ros2 launch, the Python sender, ros2 topic pub" \
+    "${repo}/tools/flow_checker_check.sh"
 fi
 
 echo "${passed} passed, ${failed} failed"

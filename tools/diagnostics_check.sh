@@ -28,60 +28,8 @@ arrival_deadline=30
 control_deadline=10
 exit_deadline=10
 
-work="$(mktemp -d)"
-pids=()
-# shellcheck disable=SC2317  # run by the trap
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do
-    kill -KILL "${pid}" 2>/dev/null || true
-  done
-  rm -rf "${work}"
-}
-trap cleanup EXIT
-
-# start LOG SETUP... -- PROGRAM ARG...: runs PROGRAM in the background with the setup
-# files sourced, exec'd so that its pid is the program's own; the pid goes to started_pid.
-start() {
-  local log="$1"
-  shift
-  local setups=()
-  while [[ "$1" != -- ]]; do
-    setups+=("$1")
-    shift
-  done
-  shift
-  (
-    set +u
-    for setup in "${setups[@]}"; do
-      # shellcheck disable=SC1090
-      source "${setup}"
-    done
-    exec "$@"
-  ) >"${log}" 2>&1 &
-  started_pid=$!
-  pids+=("${started_pid}")
-}
-
-# Ends a program started by start with SIGINT, waiting at most exit_deadline; its exit
-# status, or 124 when it had to be killed.
-stop() {
-  local pid="$1" status=0
-  kill -INT "${pid}" 2>/dev/null || true
-  if timeout "${exit_deadline}" tail --pid="${pid}" -f /dev/null; then
-    wait "${pid}" 2>/dev/null || status=$?
-  else
-    kill -KILL "${pid}" 2>/dev/null || true
-    wait "${pid}" 2>/dev/null || true
-    status=124
-  fi
-  local left=() other
-  for other in "${pids[@]}"; do
-    [[ "${other}" == "${pid}" ]] || left+=("${other}")
-  done
-  pids=("${left[@]}")
-  return "${status}"
-}
+# shellcheck source=tools/check_helpers.sh
+source "${repo}/tools/check_helpers.sh" diagnostics
 
 # listen TOPIC ARG...: the listener over ROS 2 Humble, its output indented.
 listen() {
@@ -95,25 +43,6 @@ listen() {
       --deadline "${arrival_deadline}" "$@"
   ) 2>&1 | sed 's/^/  | /'
   return "${PIPESTATUS[0]}"
-}
-
-failures=0
-verdict() {
-  if [[ "$1" -eq 0 ]]; then
-    echo "diagnostics: ok: $2"
-  else
-    echo "diagnostics: FAILED: $2"
-    failures=$((failures + 1))
-  fi
-}
-
-# Shows a program's output when its check failed.
-show_log_on_failure() {
-  local status="$1" title="$2" log="$3"
-  if [[ "${status}" -ne 0 ]]; then
-    echo "  ${title}'s output:"
-    sed 's/^/  | /' "${log}"
-  fi
 }
 
 scenario=lib/kestrune_diagnostic_trace/trace_scenario_node
@@ -181,9 +110,4 @@ verdict "${stopped}" "the standalone trace_scenario_node ended on SIGINT (status
 show_log_on_failure "$((status | refused | stopped))" trace_scenario_node \
   "${work}/standalone_scenario.log"
 
-if [[ "${failures}" -eq 0 ]]; then
-  echo "diagnostics: every check passed"
-  exit 0
-fi
-echo "diagnostics: ${failures} check(s) FAILED"
-exit 1
+finish

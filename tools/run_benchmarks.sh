@@ -97,8 +97,12 @@ if [[ "${quick}" != true ]]; then
   SPDLOG_LEVEL=error "${bin}/kestrune_monitor_benchmarks" --benchmark_repetitions="${repetitions}" \
     --benchmark_min_time="${min_time}" --benchmark_report_aggregates_only=true \
     --benchmark_out_format=json --benchmark_out="${results}/monitor.json"
+  echo "=== flow_checker ==="
+  SPDLOG_LEVEL=error "${bin}/kestrune_checker_benchmarks" --benchmark_repetitions="${repetitions}" \
+    --benchmark_min_time="${min_time}" --benchmark_report_aggregates_only=true \
+    --benchmark_out_format=json --benchmark_out="${results}/checker.json"
   extra=(--devnull "${devnull[@]}" --holds "${results}/holds.json" --init "${results}/init.json"
-         --monitor "${results}/monitor.json")
+         --monitor "${results}/monitor.json" --checker "${results}/checker.json")
   [[ -n "${init_reference}" ]] && extra+=(--init-reference "${init_reference}")
 fi
 

@@ -137,6 +137,7 @@ def main():
     parser.add_argument("--init-reference",
                         help="the same from the build to compare with, run just before (optional)")
     parser.add_argument("--monitor", help="JSON of kestrune_monitor_benchmarks (optional)")
+    parser.add_argument("--checker", help="JSON of kestrune_checker_benchmarks (optional)")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
 
@@ -281,6 +282,8 @@ def main():
 
     if args.monitor:
         monitor_section(page, args.monitor)
+    if args.checker:
+        checker_section(page, args.checker)
     page.insert_targets("## What is measured")
 
     with open(args.out, "w", encoding="utf-8") as stream:
@@ -388,6 +391,45 @@ def monitor_section(page, path):
                      "100 slow clients, 8 polling pages", "< 1000 ms",
                      "met" if entry["worst_ms"] < 1000 else "**not met**"])
     page.table(["benchmark", "figure", "load", "target", ""], rows)
+
+
+def checker_section(page, path):
+    """flow_checker: ingest rate (target 50,000 points a second), the way from a sender's
+    Trace to the verdict event, and a sender's Trace against a plain publish (≤ 1.1 x)."""
+    runs, _ = median_entries(path)
+    page.add(
+        "## flow_checker",
+        "",
+        "All in one process over DDS, the checker on a node of its own (program",
+        "`kestrune_checker_benchmarks`). `CheckerIngest`: a `PointSender` sends batches of 1,000",
+        "points of a five-point flow with `check_at_end` and waits until the checker has judged",
+        "them all, verdicts included (reorder window 0; the sender's own cost is in the figure).",
+        "`TraceToVerdict/W`: from the sender's `Trace` of a run's last point to its verdict event",
+        "at a subscriber, with a reorder window of W ms (100 runs; p50 and p99 of the runs).",
+        "`SenderTrace`: `PointSender::Trace`; `PlainPublish`: a `FlowPoint` filled by hand (stamp",
+        "from the system clock, ids, sequence) and published; both with one reader matched.",
+        "",
+    )
+    rows = []
+    entry = runs.get("CheckerIngest/real_time")
+    if entry:
+        rate = entry["items_per_second"]
+        rows.append(["CheckerIngest", f"{rate / 1e3:,.0f} k points/s", "≥ 50 k points/s",
+                     "met" if rate >= 50000 else "**not met**"])
+    for window in (0, 50):
+        entry = runs.get(f"TraceToVerdict/{window}/iterations:100/manual_time")
+        if entry:
+            rows.append([f"TraceToVerdict/{window}",
+                         f"p50 {entry['p50_ms']:.1f} ms, p99 {entry['p99_ms']:.1f} ms", "", ""])
+    sender = runs.get("SenderTrace")
+    plain = runs.get("PlainPublish")
+    if sender and plain:
+        ratio = sender["cpu_time"] / plain["cpu_time"]
+        rows.append(["SenderTrace", f"{fmt_ns(sender['cpu_time'] * NS_PER_UNIT[sender['time_unit']])}"
+                     f" = {ratio:.2f} × PlainPublish "
+                     f"({fmt_ns(plain['cpu_time'] * NS_PER_UNIT[plain['time_unit']])})",
+                     "≤ 1.1 ×", verdict(ratio, 1.1)])
+    page.table(["benchmark", "figure", "target", ""], rows)
 
 
 if __name__ == "__main__":

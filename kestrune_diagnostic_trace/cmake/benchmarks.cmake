@@ -62,3 +62,10 @@ add_executable(kestrune_monitor_benchmarks benchmark/monitor_benchmarks.cpp)
 target_include_directories(kestrune_monitor_benchmarks PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test)
 target_link_libraries(kestrune_monitor_benchmarks kestrune_monitor_parts benchmark::benchmark)
 kestrune_warnings(kestrune_monitor_benchmarks)
+
+# flow_checker: its ingest rate, a point's way from Trace to the verdict, and a
+# sender's Trace against a plain publish of the same message.
+add_executable(kestrune_checker_benchmarks benchmark/checker_benchmarks.cpp)
+target_include_directories(kestrune_checker_benchmarks PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test)
+target_link_libraries(kestrune_checker_benchmarks kestrune_checker_parts benchmark::benchmark)
+kestrune_warnings(kestrune_checker_benchmarks)

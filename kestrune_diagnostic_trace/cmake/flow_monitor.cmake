@@ -24,7 +24,9 @@ add_library(kestrune_monitor_parts STATIC
   src/flow_monitor/monitor_node.cpp
   src/flow_monitor/diagnostics_input.cpp
   ${page_source})
-target_include_directories(kestrune_monitor_parts PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src/flow_monitor)
+target_include_directories(kestrune_monitor_parts
+  PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src/flow_monitor
+  PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
 target_link_libraries(kestrune_monitor_parts
   PUBLIC ${PROJECT_NAME}
   PRIVATE nlohmann_json::nlohmann_json Boost::headers Threads::Threads)

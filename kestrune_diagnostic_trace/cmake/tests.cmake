@@ -147,12 +147,14 @@ target_link_libraries(test_flow_format kestrune_flow_tools)
 add_test(NAME test_flow_format_files COMMAND ${CMAKE_COMMAND}
   -DGENERATOR=$<TARGET_FILE:generate_flow_format> -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}
   -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/check_flow_format_files.cmake)
-# The one reader of flow files, its errors through Init, kestrune_flow and flow_monitor.
+# The one reader of flow files, its errors through Init, kestrune_flow, flow_monitor
+# and flow_checker.
 kestrune_add_test(test_flow_config_file SKIP_LINKING_MAIN_LIBRARIES)
-add_dependencies(test_flow_config_file kestrune_flow flow_monitor)
+add_dependencies(test_flow_config_file kestrune_flow flow_monitor flow_checker)
 target_compile_definitions(test_flow_config_file PRIVATE
   KESTRUNE_FLOW="$<TARGET_FILE:kestrune_flow>"
-  KESTRUNE_FLOW_MONITOR="$<TARGET_FILE:flow_monitor>")
+  KESTRUNE_FLOW_MONITOR="$<TARGET_FILE:flow_monitor>"
+  KESTRUNE_FLOW_CHECKER="$<TARGET_FILE:flow_checker>")
 
 # flow_monitor's parts against real ones: the model, its JSON, its record, the
 # HTTP server on an ephemeral port, the command line, the subscriptions, and the
@@ -180,3 +182,28 @@ ROS_LOCALHOST_ONLY=1")
 kestrune_add_test(test_flow_monitor)
 add_dependencies(test_flow_monitor flow_monitor)
 target_compile_definitions(test_flow_monitor PRIVATE KESTRUNE_FLOW_MONITOR="$<TARGET_FILE:flow_monitor>")
+
+# flow_checker: its judgement in this process with the clocks in the test's hands,
+# then the program itself fed by sender processes over DDS.
+kestrune_add_test(test_point_checker)
+target_link_libraries(test_point_checker kestrune_checker_parts)
+kestrune_add_test(test_checker_options)
+target_link_libraries(test_checker_options kestrune_checker_parts)
+add_executable(flow_point_probe test/flow_point_probe.cpp)
+target_link_libraries(flow_point_probe ${PROJECT_NAME})
+kestrune_warnings(flow_point_probe)
+kestrune_add_test(test_flow_checker)
+target_link_libraries(test_flow_checker kestrune_checker_parts)
+add_dependencies(test_flow_checker flow_checker flow_point_probe)
+# The sustained load runs at full rate unless sanitizers slow every process many times over.
+if(KESTRUNE_SANITIZE STREQUAL "")
+  set(KESTRUNE_LOAD "2500 10")
+else()
+  set(KESTRUNE_LOAD "250 4")
+endif()
+target_compile_definitions(test_flow_checker PRIVATE
+  KESTRUNE_FLOW_CHECKER="$<TARGET_FILE:flow_checker>"
+  KESTRUNE_FLOW_POINT_PROBE="$<TARGET_FILE:flow_point_probe>"
+  KESTRUNE_LOAD="${KESTRUNE_LOAD}")
+kestrune_add_test(test_point_sender)
+kestrune_add_test(test_run_end)

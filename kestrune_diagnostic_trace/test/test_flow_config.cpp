@@ -419,6 +419,35 @@ TEST(FlowConfig, diagnostics_are_off_by_default_and_read_with_stall_ms) {
   EXPECT_EQ(set.flows.at(0)->stall_ms, 5000u);
 }
 
+TEST(FlowConfig, flows_across_processes_are_off_by_default_and_a_bad_points_topic_keeps_it) {
+  const ParsedFlowConfig plain = ParseFlowConfig("workflows:\n- {flow_id: f}\n");
+  EXPECT_FALSE(plain.flows.at(0)->remote);
+  EXPECT_FALSE(plain.flows.at(0)->check_at_end);
+  EXPECT_EQ(plain.points_topic, "kestrune/points");
+
+  const ParsedFlowConfig set = ParseFlowConfig(
+      "points_topic: /robot/points\n"
+      "workflows:\n- {flow_id: f, remote: yes, check_at_end: true}\n"
+      "- {flow_id: g, remote: maybe}\n");
+  EXPECT_EQ(set.points_topic, "/robot/points");
+  EXPECT_TRUE(set.flows.at(0)->remote);
+  EXPECT_TRUE(set.flows.at(0)->check_at_end);
+  // A flag that is no boolean drops its flow, as every flow key does.
+  EXPECT_EQ(FlowIds(set), std::vector<std::string>{"f"});
+  ASSERT_EQ(set.findings.size(), 1u) << Describe(set.findings);
+  EXPECT_EQ(set.findings[0].key, "remote");
+
+  for (const char* value : {"[a]", "''"}) {
+    const ParsedFlowConfig refused =
+        ParseFlowConfig(std::string("workflows: [{flow_id: f}]\npoints_topic: ") + value + "\n");
+    ASSERT_EQ(refused.findings.size(), 1u) << value << Describe(refused.findings);
+    EXPECT_EQ(refused.findings[0].key, "points_topic");
+    EXPECT_EQ(refused.findings[0].line, 2) << value;
+    EXPECT_EQ(refused.points_topic, "kestrune/points");
+    EXPECT_EQ(FlowIds(refused), std::vector<std::string>{"f"});
+  }
+}
+
 // A refused diagnostics key keeps its default and costs no flow.
 TEST(FlowConfig, refused_diagnostics_keys_keep_their_defaults_with_an_error_naming_them) {
   struct Case {

@@ -1,6 +1,6 @@
 // The one reader of flow files: every way a file can fail to be one, through
 // each program that reads it, the engine's Init, kestrune_flow lint and show,
-// and flow_monitor, which must all say the same about it and name the file.
+// flow_monitor and flow_checker, which must all say the same about it and name the file.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -36,8 +36,9 @@ struct Row {
   bool init_loads;
   int lint_status;
   int show_status;
-  /// flow_monitor serves the flow (reporting the finding); else it exits with 2.
-  bool monitor_serves;
+  /// flow_monitor serves the flow and flow_checker judges it (both reporting the
+  /// finding); else they exit with 2 and 1.
+  bool programs_take_it;
 };
 
 struct Outcome {
@@ -51,21 +52,25 @@ Outcome RunProgram(std::vector<std::string> args) {
   return {status.value_or(-1), program.output()};
 }
 
-/// flow_monitor's exit status, or 0 once it served `flows` flows of the file.
-/// Stopping it is test_flow_monitor's to judge: here it is killed once it served.
-Outcome RunMonitor(const std::string& path, int flows = 1) {
-  ChildProcess monitor({KESTRUNE_FLOW_MONITOR, "--config", path, "--port", "0"}, {},
-                       ChildStderr::kMerged);
-  const std::regex serving("serving http://[^ ]+ \\(" + std::to_string(flows) +
-                           " configured flows\\)");
+/// A program's exit status, or 0 once its output says it `started`. Stopping
+/// it is its own suite's to judge: here it is killed once it started.
+Outcome RunUntilStarted(std::vector<std::string> args, const std::regex& started) {
+  ChildProcess program(args, {}, ChildStderr::kMerged);
   const auto deadline = std::chrono::steady_clock::now() + seconds(20);
-  while (!std::regex_search(monitor.output(), serving) && monitor.read_output(deadline)) {
+  while (!std::regex_search(program.output(), started) && program.read_output(deadline)) {
   }
-  if (std::regex_search(monitor.output(), serving)) {
-    return {0, monitor.output()};
+  if (std::regex_search(program.output(), started)) {
+    return {0, program.output()};
   }
-  const auto status = monitor.wait_for_exit(seconds(20));
-  return {status.value_or(-1), monitor.output()};
+  const auto status = program.wait_for_exit(seconds(20));
+  return {status.value_or(-1), program.output()};
+}
+
+/// flow_monitor's exit status, or 0 once it served `flows` flows of the file.
+Outcome RunMonitor(const std::string& path, int flows = 1) {
+  return RunUntilStarted(
+      {KESTRUNE_FLOW_MONITOR, "--config", path, "--port", "0"},
+      std::regex("serving http://[^ ]+ \\(" + std::to_string(flows) + " configured flows\\)"));
 }
 
 TEST(FlowConfigFile, every_program_reports_a_file_it_cannot_take_the_same_way) {
@@ -120,9 +125,15 @@ TEST(FlowConfigFile, every_program_reports_a_file_it_cannot_take_the_same_way) {
     EXPECT_NE(show.output.find("[" + code + "]"), std::string::npos) << show.output;
 
     const Outcome monitor = RunMonitor(row.path);
-    EXPECT_EQ(monitor.status, row.monitor_serves ? 0 : 2) << monitor.output;
+    EXPECT_EQ(monitor.status, row.programs_take_it ? 0 : 2) << monitor.output;
     EXPECT_NE(monitor.output.find(row.path), std::string::npos) << monitor.output;
     EXPECT_NE(monitor.output.find("[" + code + "]"), std::string::npos) << monitor.output;
+
+    const Outcome checker = RunUntilStarted({KESTRUNE_FLOW_CHECKER, "--config", row.path},
+                                            std::regex("judging 1 flows"));
+    EXPECT_EQ(checker.status, row.programs_take_it ? 0 : 1) << checker.output;
+    EXPECT_NE(checker.output.find(row.path), std::string::npos) << checker.output;
+    EXPECT_NE(checker.output.find("[" + code + "]"), std::string::npos) << checker.output;
   }
   std::filesystem::remove(directory);
 }

@@ -154,6 +154,11 @@ const std::vector<Case>& Cases() {
        "p}]\n",
        {{E, C::kInvalidTopic, 3, 17, "diag_topic"}},
        1},
+      {"invalid_points_topic",
+       "points_topic: robot//points\nworkflows:\n"
+       "  - {flow_id: a, remote: true, flow_points: [{point_id: p}]}\n",
+       {{E, C::kInvalidTopic, 1, 15, "points_topic"}},
+       1},
       {"unknown_topic_substitution",
        "workflows:\n  - flow_id: a\n    diag_topic: '{robot}/events'\n"
        "    flow_points: [{point_id: p}]\n",
@@ -238,6 +243,10 @@ const std::vector<Case>& Cases() {
         {W, C::kNoEffect, 5, 55, "timeout_ms"},
         {W, C::kNoEffect, 6, 58, "on_timeout"},
         {W, C::kNoEffect, 10, 71, "timeout_ms"}},
+       0},
+      {"run_keys_on_the_heartbeat",
+       "workflows:\n  - {flow_id: heartbeat, duration_ms: 100, remote: true, check_at_end: true}\n",
+       {{W, C::kNoEffect, 2, 44, "remote"}, {W, C::kNoEffect, 2, 58, "check_at_end"}},
        0},
       {"repeat_max_below_repeat_cnt",
        "workflows:\n  - flow_id: a\n    flow_points:\n"

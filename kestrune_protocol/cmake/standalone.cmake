@@ -7,6 +7,7 @@ find_package(CycloneDDS REQUIRED)
 set(KESTRUNE_PROTOCOL_IDL_DIR ${CMAKE_CURRENT_SOURCE_DIR}/standalone/idl)
 rclcpp_standalone_idl_sources(KESTRUNE_PROTOCOL_DDS_SOURCES ${KESTRUNE_PROTOCOL_IDL_DIR}
   FILES ${KESTRUNE_PROTOCOL_IDL_DIR}/kestrune_protocol/msg/dds_/DiagnosticEvent_.idl
+    ${KESTRUNE_PROTOCOL_IDL_DIR}/kestrune_protocol/msg/dds_/FlowPoint_.idl
   INCLUDES ${rclcpp_standalone_IDL_DIR})
 
 add_library(${PROJECT_NAME} SHARED ${KESTRUNE_PROTOCOL_DDS_SOURCES})
@@ -19,6 +20,7 @@ target_compile_features(${PROJECT_NAME} PUBLIC cxx_std_17)
 
 install(DIRECTORY standalone/include/ DESTINATION include/${PROJECT_NAME})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kestrune_protocol/msg/dds_/DiagnosticEvent_.h
+  ${CMAKE_CURRENT_BINARY_DIR}/kestrune_protocol/msg/dds_/FlowPoint_.h
   DESTINATION include/${PROJECT_NAME}/kestrune_protocol/msg/dds_)
 install(DIRECTORY standalone/idl/ DESTINATION share/${PROJECT_NAME}/idl)
 install(TARGETS ${PROJECT_NAME} EXPORT export_${PROJECT_NAME}

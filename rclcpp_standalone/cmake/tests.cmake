@@ -35,6 +35,7 @@ rclcpp_standalone_add_test(test_domain_settings)
 rclcpp_standalone_add_test(test_expand_topic_or_service_name)
 rclcpp_standalone_add_test(test_graph_announcer)
 rclcpp_standalone_add_test(test_rclcpp_standalone)
+rclcpp_standalone_add_test(test_ros_arguments)
 
 # Built with the tests, never run by them: timings on a shared machine are no verdict.
 if(benchmark_FOUND)

@@ -18,7 +18,7 @@ Context::~Context() {
   shutdown();
 }
 
-void Context::init() {
+void Context::init(RosArguments arguments) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (running_) {
     return;
@@ -26,12 +26,18 @@ void Context::init() {
   const auto settings = DomainSettings::from_environment();
   domain_id_ = settings.domain_id;
   localhost_only_ = settings.localhost_only;
+  arguments_ = std::move(arguments);
   running_ = true;
 }
 
 bool Context::ok() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return running_;
+}
+
+RosArguments Context::arguments() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return arguments_;
 }
 
 bool Context::shutdown() {

@@ -4,8 +4,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <future>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <builtin_interfaces/msg/time.hpp>
@@ -167,6 +169,56 @@ TEST_F(RclcppStandalone, invalid_topic_name_throws_from_create_publisher_and_sub
                  std::invalid_argument)
         << name;
   }
+}
+
+TEST_F(RclcppStandalone, nodes_live_in_their_namespace_and_the_command_line_remaps_them) {
+  EXPECT_STREQ(node_->get_namespace(), "/");
+  EXPECT_STREQ(node_->get_fully_qualified_name(), "/test_node");
+  rclcpp::Node robot("checker", "robot1");
+  EXPECT_STREQ(robot.get_namespace(), "/robot1");
+  EXPECT_STREQ(robot.get_fully_qualified_name(), "/robot1/checker");
+  EXPECT_STREQ(robot.create_publisher<Event>("kestrune/points", 1)->get_topic_name(),
+               "/robot1/kestrune/points");
+  EXPECT_STREQ(robot.create_publisher<Event>("/diagnostics", 1)->get_topic_name(), "/diagnostics");
+  EXPECT_THROW(rclcpp::Node("bad-name"), rclcpp::exceptions::InvalidNodeNameError);
+  EXPECT_THROW(rclcpp::Node("node", "/a//b"), rclcpp::exceptions::InvalidNamespaceError);
+
+  rclcpp::shutdown();
+  const char* argv[] = {"program", "--ros-args",      "-r", "__ns:=/robot2",
+                        "-r",      "__node:=renamed", "-r", "points:=moved"};
+  rclcpp::init(8, argv);
+  rclcpp::Node remapped("checker", "robot1");
+  EXPECT_STREQ(remapped.get_fully_qualified_name(), "/robot2/renamed");
+  EXPECT_STREQ(remapped.create_publisher<Event>("points", 1)->get_topic_name(), "/robot2/moved");
+  EXPECT_STREQ(
+      remapped.create_subscription<Event>("other", 1, [](const Event&) {})->get_topic_name(),
+      "/robot2/other");
+}
+
+// The checker tells senders apart by their writer, as rmw_cyclonedds_cpp gives it.
+TEST_F(RclcppStandalone, message_info_carries_a_publisher_gid_per_writer) {
+  auto first = node_->create_publisher<Event>("gid", 10);
+  auto second = node_->create_publisher<Event>("gid", 10);
+  std::vector<std::pair<int32_t, std::string>> received;
+  auto subscription = node_->create_subscription<Event>(
+      "gid", 10, [&](const Event& event, const rclcpp::MessageInfo& info) {
+        const rmw_gid_t& gid = info.get_rmw_message_info().publisher_gid;
+        EXPECT_STREQ(gid.implementation_identifier, "rmw_cyclonedds_cpp");
+        received.emplace_back(event.id, std::string(gid.data, gid.data + RMW_GID_STORAGE_SIZE));
+      });
+  int by_pointer = 0;
+  auto pointer = node_->create_subscription<Event>(
+      "gid", 10, [&](std::shared_ptr<const Event>, const rclcpp::MessageInfo&) { ++by_pointer; });
+  for (int32_t id : {1, 2, 3}) {
+    Event event;
+    event.id = id;
+    (id == 2 ? second : first)->publish(event);
+  }
+  ASSERT_TRUE(spin_until(node_, [&] { return received.size() == 3 && by_pointer == 3; }));
+  std::map<int32_t, std::string> gids(received.begin(), received.end());
+  EXPECT_EQ(gids[1], gids[3]);
+  EXPECT_NE(gids[1], gids[2]);
+  EXPECT_NE(gids[1], std::string(RMW_GID_STORAGE_SIZE, '\0'));
 }
 
 TEST_F(RclcppStandalone, spin_wakes_for_data_and_returns_on_shutdown) {

@@ -16,6 +16,8 @@ namespace trace {
 
 /// The reserved id of the heartbeat flow, which is also the id of its own point.
 inline constexpr char kHeartbeatFlowId[] = "heartbeat";
+/// Where points of flows judged by a flow checker travel, relative to the node's namespace.
+inline constexpr char kDefaultPointsTopic[] = "kestrune/points";
 
 /// The largest flow file the tools read (16 MiB, some 60,000 flows of five
 /// points): parsing takes about twenty times a file's size in memory, so a
@@ -104,6 +106,8 @@ struct ParsedFlowConfig {
   uint32_t heartbeat_period_ms{0};
   /// Defaults for every key absent or refused.
   DiagnosticsConfig diagnostics;
+  /// The topic of the points of remote flows, and the one a flow checker listens on.
+  std::string points_topic{kDefaultPointsTopic};
   /// In the order read: an error for every entry, value, document, repeated
   /// or merge key Init drops, for a file it refuses, and for bytes that are not
   /// UTF-8; a warning for a `flow_points` that is no sequence.

@@ -36,6 +36,8 @@ inline constexpr char kStallAfter[] = "stall after";
 /// Only for the heartbeat flow.
 inline constexpr char kLastBeatAge[] = "last beat age";
 inline constexpr char kBeatPeriod[] = "beat period";
+/// Only for a run with points recorded out of their stamp order by flow_checker.
+inline constexpr char kLatePoints[] = "late points";
 /// Only for a flow with a budget_ms.
 inline constexpr char kBudget[] = "budget";
 /// Only once a passing run was measured: the flow's run statistics.
@@ -84,6 +86,20 @@ inline constexpr char kMessageDrift[] =
     "runs getting slower: median {:.1f} s over the last {} runs against {:.1f} s over the last {}";
 inline constexpr char kWarnTimeout[] = "; a timeout was reported";
 inline constexpr char kWarnOptional[] = "; optional points failed or missing";
+/// Appended to any message of a run with late points: the count, and "s" unless it is 1.
+inline constexpr char kLateSuffix[] = "; {} late point{}";
+
+/// Keys of flow_checker's own status ("<node>: flow checker"), which has no
+/// kFlowId: the checker is no flow.
+inline constexpr char kCheckerSubject[] = "flow checker";
+inline constexpr char kCheckerPointsTopic[] = "points topic";
+inline constexpr char kCheckerReceived[] = "points received";
+inline constexpr char kCheckerLate[] = "late points";
+inline constexpr char kCheckerLost[] = "lost points";
+inline constexpr char kCheckerUnknown[] = "unknown flow points";
+inline constexpr char kCheckerSenders[] = "senders seen";
+inline constexpr char kCheckerLargestDelay[] = "largest delay";
+inline constexpr char kCheckerReorderWindow[] = "reorder window";
 
 /// The reasons of failures no verdict gives (see VerdictReason): a point the
 /// running check finds nowhere in the flow, and a run that stalled.

@@ -1,8 +1,10 @@
 #ifndef KESTRUNE_DIAGNOSTIC_TRACE__FLOW_TRACE_HPP_
 #define KESTRUNE_DIAGNOSTIC_TRACE__FLOW_TRACE_HPP_
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include <builtin_interfaces/msg/time.hpp>
 #include <rclcpp/node.hpp>
 
 #include "kestrune_diagnostic_trace/detail/flow_state.hpp"
@@ -28,6 +31,8 @@
 
 namespace kestrune {
 namespace trace {
+
+class PointSender;
 
 namespace detail {
 class HealthReporter;
@@ -46,6 +51,11 @@ using FlowHandler =
 /// The process-wide flow tracer: flow configurations, recorded points, handlers
 /// and publishers, all behind one engine mutex.
 ///
+/// A flow marked `remote` in the flow file is judged by a flow checker: with a
+/// node, Trace, CheckFlow and ResetFlow send its points and requests on the
+/// file's points_topic instead of judging them, and the flow has no queue and
+/// no health status here.
+///
 /// Every public operation is thread-safe. `Init` is meant for one caller at a
 /// time, before other threads use the engine. Flow handlers and publish
 /// callbacks run with the engine mutex held.
@@ -60,20 +70,25 @@ class FlowTrace {
   FlowTrace& operator=(FlowTrace&&) = delete;
 
   /// Replaces every flow with those of the YAML file at `config_path`; with a
-  /// node, each distinct `diag_topic` gets a publisher on it, and with the
-  /// file's `diagnostics` enabled the flows' health is published on
-  /// /diagnostics. Handlers, the publish callback and a running heartbeat are kept. YAML errors are
-  /// logged; errors from ROS 2 (an invalid topic name) reach the caller, after the flows before the
-  /// refused one are loaded. What the tools call errors but Init loads anyway (see InitChecked) is
-  /// logged as a warning naming the file.
+  /// node, each distinct `diag_topic` gets a publisher on it, remote flows a
+  /// sender on the points topic, and with the file's `diagnostics` enabled the
+  /// flows' health is published on /diagnostics. Handlers, the publish callback and a running
+  /// heartbeat are kept. YAML errors are logged; errors from ROS 2 (an invalid topic name) reach
+  /// the caller, after the flows before the refused one are loaded. What the tools call errors
+  /// but Init loads anyway (see InitChecked) is logged as a warning naming the file.
   ///
   /// The file is read and parsed (ParseFlowConfig) and the publishers are
   /// created before the engine mutex is taken; the new flows then replace the
   /// old ones at once, so other threads see either all of the old
   /// configuration or all of the new.
   void Init(const std::string& config_path, std::shared_ptr<rclcpp::Node> node);
-  /// As above without a node: events of every flow go to `publish_callback`.
+  /// As above without a node: events of every flow go to `publish_callback`,
+  /// and remote flows, which have nothing to send with, are judged here.
   void Init(const std::string& config_path, PublishCallback& publish_callback);
+  /// Makes this engine the judge of flows marked remote: Init loads them as
+  /// flows of its own. For flow_checker, which loads the same flow files as
+  /// the nodes that send to it; call before Init.
+  void JudgeRemoteFlows();
 
   /// Init that also says what was wrong with the file, for a launch that
   /// should fail fast (refuse to go on when `HasErrors` finds an error among them).
@@ -93,7 +108,8 @@ class FlowTrace {
   std::vector<ConfigFinding> InitChecked(const std::string& config_path,
                                          PublishCallback& publish_callback);
 
-  /// Registers a flow built in code, shared with the caller; its queue starts empty.
+  /// Registers a flow built in code, shared with the caller; its queue starts
+  /// empty. It is judged here: `remote` is read from flow files only.
   void RegisterTraceFlow(std::shared_ptr<TraceFlowCfg> flow_cfg);
   /// Registers a flow of the given points (shared, not copied), without a topic.
   void RegisterTraceFlow(const std::string& flow_id,
@@ -128,8 +144,8 @@ class FlowTrace {
   /// included; refused for "heartbeat". The points nobody else holds are kept
   /// for the next run.
   void ResetFlow(const std::string& flow_id);
-  /// ResetFlow for every flow, except that the heartbeat queue and its repeat
-  /// counts are kept (the queue holds at most its newest 1000 points).
+  /// ResetFlow for every flow, remote ones included, except that the heartbeat
+  /// queue and its repeat counts are kept (the queue holds at most its newest 1000 points).
   void ResetAllFlows();
 
   /// The flow's recorded points, or an empty queue. The reference outlives the
@@ -141,7 +157,14 @@ class FlowTrace {
 
   /// Judges everything recorded for the flow against its configuration, calls
   /// the flow's handler and publishes the verdict. Never returns an empty pointer.
+  /// A remote flow's check request goes to its checker, whose verdict arrives
+  /// as the flow's event; the result here is INVALID_FLOW, for nothing is recorded here.
   std::shared_ptr<FlowCheckResult> CheckFlow(const std::string& flow_id);
+
+  /// Counts a point that is about to be recorded after points stamped later
+  /// than it (flow_checker records the points of other processes by their
+  /// stamps): the flow's health tells how many late points its run had.
+  void NoteLatePoint(const std::string& flow_id);
 
   /// The flow's run durations over its latest passing runs, whole and per
   /// step; nothing for a flow not registered. Read-only: the engine mutex is
@@ -177,8 +200,8 @@ class FlowTrace {
   std::vector<ConfigFinding> load(const std::string& config_path,
                                   std::shared_ptr<rclcpp::Node> node,
                                   const PublishCallback* publish_callback);
-  /// The flow, or null after the line "flow_id {} not found"; engine mutex held.
-  FlowState* flowOrWarn(const std::string& flow_id);
+  /// The flow recorded here, or null; engine mutex held.
+  FlowState* findFlow(const std::string& flow_id);
   /// Brings what the handle found up to date with the flow table; engine mutex held.
   void resolve(const TracePointHandle& handle);
   /// Trace of a point made by the engine, stamped `timestamp_ms`, into a flow
@@ -191,6 +214,37 @@ class FlowTrace {
   /// mutex held. `callers`: the point is the caller's, who may still hold it.
   void record(const std::string& flow_id, FlowState& flow, std::shared_ptr<TracePoint>&& point,
               bool callers = false);
+
+  // Flows that span processes (remote_flows.cpp).
+  /// The remote flows of one Init and what sends their points.
+  struct RemoteFlows {
+    std::unordered_map<std::string, std::shared_ptr<TraceFlowCfg>> flows;
+    std::shared_ptr<PointSender> sender;
+  };
+  /// Takes the flows a checker judges out of `parsed` and creates their
+  /// sender; calls into ROS 2, so never under the engine mutex. Without a node,
+  /// when this engine is their judge, or when ROS 2 refuses the points topic
+  /// (`refused` then holds its error), they stay in `parsed`.
+  RemoteFlows takeRemoteFlows(ParsedFlowConfig& parsed, rclcpp::Node* node,
+                              std::exception_ptr& refused) const;
+  // The rest with the engine mutex held.
+  /// A point of a flow not recorded here: sent on when the flow is remote, else
+  /// the warning "flow_id {} not found". Off the hot path.
+  void traceElsewhere(const std::string& flow_id, const TracePoint& point);
+  /// Sends the point if `flow_id` is a remote flow; false when it is none.
+  bool sendRemotePoint(const std::string& flow_id, const TracePoint& point);
+  /// Sends a check (or reset) request if `flow_id` is a remote flow; false when it is none.
+  bool sendRemoteRequest(const std::string& flow_id, bool check);
+  /// With check_at_end: ends the flow's run once `point` has completed it.
+  void endRunIfComplete(const std::string& flow_id, FlowState& flow, const TracePoint& point);
+  /// Checks the flow's run, then starts a new one, also when the verdict could not be published.
+  void endRun(const std::string& flow_id, FlowState& flow);
+  /// The flow check of CheckFlow on a found flow; the verdict is stamped `began`.
+  std::shared_ptr<FlowCheckResult> checkRun(const std::string& flow_id, FlowState& flow,
+                                            const builtin_interfaces::msg::Time& began);
+  /// Empties the queue into the spare points, rewinds the running check and
+  /// starts the facts of a new run.
+  static void resetRun(FlowState& flow);
 
   // Guarded by mutex_.
   std::unordered_map<std::string, FlowState> flows_;
@@ -205,6 +259,12 @@ class FlowTrace {
   std::shared_ptr<rclcpp::Node> node_;
   /// The publish callback and the events' clock.
   std::unique_ptr<detail::Publication> publication_;
+  /// Flows judged by a flow checker: in no other table, so the usual point pays nothing for them.
+  std::unordered_map<std::string, std::shared_ptr<TraceFlowCfg>> remote_flows_;
+  /// Sends the remote flows' points; empty without remote flows.
+  std::shared_ptr<PointSender> remote_sender_;
+  /// Set once, before Init, by the checker's main thread; read by Init.
+  std::atomic<bool> judge_remote_flows_{false};
   /// The `stats_window` of the last Init: how many runs each flow's window keeps.
   uint32_t stats_window_{DiagnosticsConfig::kDefaultStatsWindow};
 

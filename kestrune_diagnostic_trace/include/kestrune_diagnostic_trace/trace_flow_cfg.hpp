@@ -24,6 +24,12 @@ struct TraceFlowCfg {
   uint32_t event_id{0};
   /// A started run without a new point for this long is stalled; 0 turns it off.
   uint32_t stall_ms{0};
+  /// Judged by a flow checker: Trace, CheckFlow and ResetFlow send the flow's
+  /// points and requests to it instead of judging them here. Read from flow files.
+  bool remote{false};
+  /// The run is checked, then reset, once its last configured point is recorded
+  /// and its repeat count reached (unordered: once every configured point has come).
+  bool check_at_end{false};
   /// A checked run that passed but took longer than this (ms) makes the flow
   /// WARN; 0 turns it off.
   uint32_t budget_ms{0};

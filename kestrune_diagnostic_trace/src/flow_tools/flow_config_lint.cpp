@@ -178,6 +178,9 @@ class Linter {
         Warn(FindingCode::kNoValue, found.key_mark, found.Name(),
              fmt::format("key '{}' has no value; it reads as the text 'null'", found.Name()));
       }
+      if (found.key->topic && found.value.IsScalar() && !found.value.Scalar().empty()) {
+        CheckTopic(found);
+      }
     }
   }
 
@@ -234,9 +237,6 @@ class Linter {
       }
       if (key.name == std::string_view("flow_id")) {
         flow_id = text;
-      }
-      if (key.topic && !text.empty() && !found->value.IsNull()) {
-        CheckTopic(*found);
       }
     }
     const bool heartbeat = flow_id == kHeartbeatFlowId;

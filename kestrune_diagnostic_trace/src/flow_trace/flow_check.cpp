@@ -370,6 +370,12 @@ class FlowCheck {
   std::vector<const TracePoint*> first_seen_;
 };
 
+std::shared_ptr<FlowCheckResult> invalidFlow() {
+  auto result = std::make_shared<FlowCheckResult>();
+  result->status = FlowCheckStatus::INVALID_FLOW;
+  return result;
+}
+
 /// First to last recorded point of the run, in milliseconds.
 uint64_t runDurationMs(const FlowQueue& queue) {
   if (queue.empty()) {
@@ -455,31 +461,38 @@ std::optional<DiagnosticEvent> measureRun(const std::string& flow_id, const Trac
 
 std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id) {
   KLOG_INFO("Check flow: {}", flow_id);
-  auto result = std::make_shared<FlowCheckResult>();
-  DiagnosticEvent event;
-  event.source_id = flow_id;
-  event.stamp = rclcpp::Clock(RCL_SYSTEM_TIME).now();
+  // The verdict is stamped when the check began, before any wait for the lock.
+  const builtin_interfaces::msg::Time began = rclcpp::Clock(RCL_SYSTEM_TIME).now();
 
   detail::EngineLock lock(mutex_, "CheckFlow");
   if (!lock) {
-    result->status = FlowCheckStatus::INVALID_FLOW;
-    return result;
+    return invalidFlow();
   }
   auto found = flows_.find(flow_id);
   if (found == flows_.end()) {
-    KLOG_WARN("Flow with ID '{}' not found", flow_id);
-    result->status = FlowCheckStatus::INVALID_FLOW;
-    return result;
+    if (!sendRemoteRequest(flow_id, true)) {
+      KLOG_WARN("Flow with ID '{}' not found", flow_id);
+    }
+    return invalidFlow();
   }
-  const FlowQueue& queue = found->second.queue;
+  return checkRun(flow_id, found->second, began);
+}
+
+std::shared_ptr<FlowCheckResult> FlowTrace::checkRun(const std::string& flow_id, FlowState& found,
+                                                     const builtin_interfaces::msg::Time& began) {
+  auto result = std::make_shared<FlowCheckResult>();
+  DiagnosticEvent event;
+  event.source_id = flow_id;
+  event.stamp = began;
+  const FlowQueue& queue = found.queue;
   // The result and the handler may keep the points they are given.
-  found->second.points_handed_out = true;
+  found.points_handed_out = true;
   // Kept alive by this check even if the holder of the configuration lets go of it.
-  const std::shared_ptr<TraceFlowCfg> flow = found->second.cfg;
+  const std::shared_ptr<TraceFlowCfg> flow = found.cfg;
   if (queue.empty() || flow->flow_points.empty()) {
     KLOG_WARN("Flow with ID '{}' is empty", flow_id);
     result->status = FlowCheckStatus::INVALID_FLOW;
-    noteVerdict(found->second.facts, *result, queue, 0);
+    noteVerdict(found.facts, *result, queue, 0);
     return result;
   }
 
@@ -493,7 +506,7 @@ std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id
   // duration from the fields, never from the text.
   event.kind = DiagnosticEvent::KIND_VERDICT;
   event.duration_ms = runDurationMs(queue);
-  detail::RunFacts& facts = found->second.facts;
+  detail::RunFacts& facts = found.facts;
   auto publish = [this, &flow, &event, &result, &facts] {
     event.verdict = static_cast<uint8_t>(result->status);
     event.point_id = verdictPoint(*result);
@@ -504,7 +517,7 @@ std::shared_ptr<FlowCheckResult> FlowTrace::CheckFlow(const std::string& flow_id
   check.Run();
   noteVerdict(facts, *result, queue, check.reached());
   std::optional<DiagnosticEvent> over_budget =
-      measureRun(flow_id, *flow, queue, *result, check.firstSeen(), found->second.window, facts);
+      measureRun(flow_id, *flow, queue, *result, check.firstSeen(), found.window, facts);
   if (over_budget) {
     over_budget->stamp = event.stamp;
     publication_->Send(*flow, *over_budget);

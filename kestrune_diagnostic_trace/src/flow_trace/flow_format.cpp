@@ -120,6 +120,13 @@ const std::vector<FlowFileKey>& FlowFileKeys() {
           .Meaning("Flow health on /diagnostics, one status per flow; published only by Init "
                    "with a node."),
 
+      Entry(kTop, "points_topic", &ParsedFlowConfig::points_topic)
+          .Default(std::string(kDefaultPointsTopic))
+          .NonEmpty()
+          .Topic()
+          .Meaning("Where the points of remote flows go, relative to the node's namespace, and "
+                   "where flow_checker listens unless told --points-topic."),
+
       Entry(kDiagnostics, "enabled", &DiagnosticsConfig::enabled)
           .Meaning("Publish one status per flow on /diagnostics; false: nothing is published."),
       Entry(kDiagnostics, "period_ms", &DiagnosticsConfig::period_ms)
@@ -162,6 +169,18 @@ const std::vector<FlowFileKey>& FlowFileKeys() {
           .Label("stall after {} ms")
           .Meaning("A started run with no new point for this long is stalled: one failure "
                    "event, level ERROR on /diagnostics. 0: off."),
+      Entry(kFlow, "remote", &TraceFlowCfg::remote)
+          .Scope(KeyScope::kOtherFlows)
+          .Label("remote")
+          .Meaning("true: judged by flow_checker; with a node, Trace, CheckFlow and ResetFlow "
+                   "send the flow's points and requests on points_topic instead of judging "
+                   "them here."),
+      Entry(kFlow, "check_at_end", &TraceFlowCfg::check_at_end)
+          .Scope(KeyScope::kOtherFlows)
+          .Label("check at end")
+          .Meaning("true: the run is checked, then reset, once its last configured point is "
+                   "recorded and its repeat count reached (unordered: once every configured "
+                   "point has come), or when it stalls."),
       Entry(kFlow, "budget_ms", &TraceFlowCfg::budget_ms)
           .Scope(KeyScope::kOtherFlows)
           .Label("budget {} ms")

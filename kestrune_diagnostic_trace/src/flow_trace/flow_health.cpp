@@ -45,11 +45,21 @@ class Assessment {
     FlowHealth health;
     health.level = level();
     health.message = message(health.level);
+    if (latePoints() != 0) {
+      // A verdict spoiled by points that came out of order must read as such.
+      health.message +=
+          fmt::format(report::kLateSuffix, latePoints(), latePoints() == 1 ? "" : "s");
+    }
     health.values = values();
     return health;
   }
 
  private:
+  /// Of the run the status speaks of: the current one, or after a reset the one it ended.
+  uint64_t latePoints() const {
+    return flow_.run_points != 0 ? facts_.late_points : facts_.last_late_points;
+  }
+
   bool started() const { return flow_.run_points != 0 && !flow_.run_complete; }
 
   const char* state() const {
@@ -181,6 +191,9 @@ class Assessment {
         {report::kTimeouts, std::to_string(facts_.timeouts)},
         {report::kLastEvent, OrNone(facts_.last_event)},
     };
+    if (latePoints() != 0) {
+      values.emplace_back(report::kLatePoints, std::to_string(latePoints()));
+    }
     if (flow_.stall_ms != 0) {
       values.emplace_back(report::kStallAfter, Seconds(flow_.stall_ms / 1000.0));
     }

@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include <rclcpp/clock.hpp>
+
 #include "engine_lock.hpp"
 #include "flow_config_reader.hpp"
 #include "flow_health.hpp"
@@ -150,12 +152,13 @@ std::vector<ConfigFinding> FlowTrace::load(const std::string& config_path,
   ParsedFlowConfig parsed = ReadAndParse(config_path);
 
   // Publishers are made before the lock is taken: creating one calls into ROS 2.
-  detail::PublisherTable publishers;
   std::exception_ptr refused;
+  RemoteFlows remote = takeRemoteFlows(parsed, node.get(), refused);
+  detail::PublisherTable publishers;
   detail::HealthReporter::Settings health;
   health.diagnostics = parsed.diagnostics;
   if (node) {
-    health.node_name = node->get_name();
+    health.node_name = detail::ReportingName(*node);
     if (parsed.diagnostics.enabled) {
       health.publisher = detail::CreateDiagnosticsPublisher(*node);
     }
@@ -203,6 +206,8 @@ std::vector<ConfigFinding> FlowTrace::load(const std::string& config_path,
     flows_.swap(flows);
     ++flows_generation_;
     publishers_.swap(publishers);
+    remote_flows_.swap(remote.flows);
+    remote_sender_.swap(remote.sender);
   }
   health.heartbeat_period_ms = has_heartbeat ? parsed.heartbeat_period_ms : heartbeat_->period();
   health_->Configure(std::move(health));
@@ -277,7 +282,7 @@ void FlowTrace::RemoveTraceFlow(const std::string& flow_id) {
   if (!lock) {
     return;
   }
-  if (flows_.erase(flow_id) != 0) {
+  if (flows_.erase(flow_id) + remote_flows_.erase(flow_id) != 0) {
     ++flows_generation_;
     KLOG_INFO("Removed flow queue for flow_id: {}", flow_id);
     KLOG_INFO("Removed flow configuration for flow_id: {}", flow_id);
@@ -312,6 +317,9 @@ std::set<std::string> FlowTrace::GetTraceFlows() {
   for (const auto& flow : flows_) {
     flow_ids.insert(flow.first);
   }
+  for (const auto& flow : remote_flows_) {
+    flow_ids.insert(flow.first);
+  }
   return flow_ids;
 }
 
@@ -321,7 +329,11 @@ std::shared_ptr<TraceFlowCfg> FlowTrace::GetTraceFlowCfg(const std::string& flow
     return nullptr;
   }
   auto flow = flows_.find(flow_id);
-  return flow == flows_.end() ? nullptr : flow->second.cfg;
+  if (flow != flows_.end()) {
+    return flow->second.cfg;
+  }
+  auto remote = remote_flows_.find(flow_id);
+  return remote == remote_flows_.end() ? nullptr : remote->second;
 }
 
 void FlowTrace::snapshotFlows(std::vector<detail::FlowSnapshot>& snapshots) {
@@ -469,6 +481,14 @@ std::optional<detail::FlowSnapshot> FlowTrace::reportStall(const std::string& fl
     // The stall stands and is reported once: a publisher that throws must not
     // make every tick send it again.
     KLOG_ERROR("Stall event of flow '{}' not published: {}", flow_id, e.what());
+  }
+  if (cfg.check_at_end) {
+    // The stall ends the run, as its last point would have: the check judges what came.
+    try {
+      endRun(flow_id, flow->second);
+    } catch (const std::exception& e) {
+      KLOG_ERROR("Verdict of stalled flow '{}' not published: {}", flow_id, e.what());
+    }
   }
   detail::FlowSnapshot snapshot;
   snapshotInto(snapshot, flow_id, flow->second);

@@ -16,9 +16,11 @@ namespace {
 /// rate at which level changes are published (10 a second).
 constexpr uint32_t kTickMs = 100;
 
-/// rqt_robot_monitor splits status names on '/': a flow id keeps its place.
-std::string StatusName(const std::string& node_name, const std::string& flow_id) {
-  std::string name = node_name + ": " + flow_id;
+}  // namespace
+
+std::string StatusName(const std::string& node_name, const std::string& subject) {
+  // rqt_robot_monitor splits status names on '/': a flow id keeps its place.
+  std::string name = node_name + ": " + subject;
   for (char& c : name) {
     if (c == '/') {
       c = '_';
@@ -27,7 +29,10 @@ std::string StatusName(const std::string& node_name, const std::string& flow_id)
   return name;
 }
 
-}  // namespace
+std::string ReportingName(const rclcpp::Node& node) {
+  const std::string node_namespace = node.get_namespace();
+  return node_namespace == "/" ? node.get_name() : node_namespace.substr(1) + "/" + node.get_name();
+}
 
 std::shared_ptr<DiagnosticArrayPublisher> CreateDiagnosticsPublisher(rclcpp::Node& node) {
   // rclcpp's default reliability and durability are the ones wanted.

@@ -29,6 +29,13 @@ using DiagnosticArrayPublisher = rclcpp::Publisher<diagnostic_msgs::msg::Diagnos
 /// so never under the engine mutex.
 std::shared_ptr<DiagnosticArrayPublisher> CreateDiagnosticsPublisher(rclcpp::Node& node);
 
+/// "<node>: <subject>", the name of a status about `subject` reported by `node_name`.
+std::string StatusName(const std::string& node_name, const std::string& subject);
+
+/// How statuses name `node`: its name, under its namespace when that is not the
+/// root ("robot1/flow_checker"), so that the nodes of several robots stay apart.
+std::string ReportingName(const rclcpp::Node& node);
+
 /// The flows' health over time: watches for stalled runs and publishes one
 /// DiagnosticArray with a status per flow on /diagnostics, every period and
 /// within one tick of a level change.

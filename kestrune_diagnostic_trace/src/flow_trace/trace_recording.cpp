@@ -55,6 +55,14 @@ bool isHeartbeat(const std::string& flow_id) {
   KLOG_WARN("flow_id {} not found", flow_id);
 }
 
+/// A point of a flow recorded elsewhere, stamped as the engine stamps its own.
+[[gnu::noinline, gnu::cold]] TracePoint PointMadeAt(const std::string& point_id, bool success,
+                                                    int64_t timestamp_ms) {
+  TracePoint point(point_id, success);
+  point.timestamp_ms = timestamp_ms;
+  return point;
+}
+
 // Repeat counts belong to one run, like the queue: a new run counts afresh.
 void rewindRunningCheck(TraceFlowCfg& flow) {
   flow.check_index = 0;
@@ -63,15 +71,15 @@ void rewindRunningCheck(TraceFlowCfg& flow) {
   }
 }
 
+}  // namespace
+
 // A reset: the run's points go to the spare ones, and a new run begins.
-void resetRun(FlowState& flow) {
+void FlowTrace::resetRun(FlowState& flow) {
   flow.spare.KeepAll(flow.queue, flow.points_handed_out);
   flow.points_handed_out = false;
   rewindRunningCheck(*flow.cfg);
   flow.facts.NewRun();
 }
-
-}  // namespace
 
 // The hot path: the flow is found once, the point comes from the flow's own
 // spare points, and the running check is handed the flow's whole state.
@@ -91,22 +99,29 @@ void FlowTrace::record(const std::string& flow_id, FlowState& flow,
   const TracePoint& recorded = *point;
   queue.push_back(std::move(point));
   detail::RunningCheck(flow_id, recorded, flow, *publication_);
+  if (flow.cfg->check_at_end) {
+    endRunIfComplete(flow_id, flow, recorded);
+  }
+}
+
+void FlowTrace::traceElsewhere(const std::string& flow_id, const TracePoint& point) {
+  if (!sendRemotePoint(flow_id, point)) {
+    warnNotFound(flow_id);
+  }
 }
 
 // Inline: it is on the path of every Trace, and only this file uses it.
-inline FlowState* FlowTrace::flowOrWarn(const std::string& flow_id) {
+inline FlowState* FlowTrace::findFlow(const std::string& flow_id) {
   auto flow = flows_.find(flow_id);
-  if (flow == flows_.end()) {
-    warnNotFound(flow_id);
-    return nullptr;
-  }
-  return &flow->second;
+  return flow == flows_.end() ? nullptr : &flow->second;
 }
 
 void FlowTrace::traceLocked(const std::string& flow_id, const std::string& point_id, bool success,
                             int64_t timestamp_ms) {
-  if (FlowState* flow = flowOrWarn(flow_id)) {
+  if (FlowState* flow = findFlow(flow_id)) {
     record(flow_id, *flow, flow->spare.Take(point_id, success, timestamp_ms));
+  } else {
+    traceElsewhere(flow_id, PointMadeAt(point_id, success, timestamp_ms));
   }
 }
 
@@ -120,8 +135,10 @@ void FlowTrace::Trace(const std::string& flow_id, const std::shared_ptr<TracePoi
     warnNotFound(flow_id);
     return;
   }
-  if (FlowState* flow = flowOrWarn(flow_id)) {
+  if (FlowState* flow = findFlow(flow_id)) {
     record(flow_id, *flow, std::shared_ptr<TracePoint>(point), true);
+  } else {
+    traceElsewhere(flow_id, *point);
   }
 }
 
@@ -138,11 +155,17 @@ void FlowTrace::Trace(const std::string& flow_id, const std::string& point_id, b
                       const std::unordered_map<std::string, std::string>& metadata) {
   const int64_t timestamp_ms = detail::WallClockMs();
   detail::EngineLock lock(mutex_, "Trace");
-  FlowState* flow = lock ? flowOrWarn(flow_id) : nullptr;
-  if (flow != nullptr) {
+  if (!lock) {
+    return;
+  }
+  if (FlowState* flow = findFlow(flow_id)) {
     auto point = flow->spare.Take(point_id, success, timestamp_ms);
     point->metadata.insert(metadata.begin(), metadata.end());
     record(flow_id, *flow, std::move(point));
+  } else {
+    TracePoint point = PointMadeAt(point_id, success, timestamp_ms);
+    point.metadata = metadata;
+    traceElsewhere(flow_id, point);
   }
 }
 
@@ -173,7 +196,7 @@ void FlowTrace::traceHandle(const TracePointHandle& handle, bool success) {
   }
   resolve(handle);
   if (handle.flow_ == nullptr) {
-    warnNotFound(handle.flow_id_);
+    traceElsewhere(handle.flow_id_, PointMadeAt(handle.point_id_, success, timestamp_ms));
     return;
   }
   record(handle.flow_id_, *handle.flow_,
@@ -189,8 +212,10 @@ void FlowTrace::ResetFlow(const std::string& flow_id) {
   if (!lock) {
     return;
   }
-  if (FlowState* flow = flowOrWarn(flow_id)) {
+  if (FlowState* flow = findFlow(flow_id)) {
     resetRun(*flow);
+  } else if (!sendRemoteRequest(flow_id, false)) {
+    warnNotFound(flow_id);
   }
 }
 
@@ -208,6 +233,9 @@ void FlowTrace::ResetAllFlows() {
       flow.cfg->check_index = 0;
     }
   }
+  for (const auto& remote : remote_flows_) {
+    sendRemoteRequest(remote.first, false);
+  }
 }
 
 const FlowQueue& FlowTrace::GetTracePoints(const std::string& flow_id) {
@@ -215,8 +243,9 @@ const FlowQueue& FlowTrace::GetTracePoints(const std::string& flow_id) {
   if (!lock) {
     return empty_queue_;
   }
-  FlowState* flow = flowOrWarn(flow_id);
+  FlowState* flow = findFlow(flow_id);
   if (flow == nullptr) {
+    warnNotFound(flow_id);
     return empty_queue_;
   }
   // The reader may keep what it finds there.

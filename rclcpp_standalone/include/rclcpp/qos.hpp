@@ -13,6 +13,11 @@ class QoS {
 
   size_t depth() const { return depth_; }
 
+  /// Keep-last history of `depth` samples.
+  QoS& keep_last(size_t depth);
+  /// Reliable delivery: the layer's only reliability, and rclcpp's default.
+  QoS& reliable() { return *this; }
+
  private:
   size_t depth_;
 };

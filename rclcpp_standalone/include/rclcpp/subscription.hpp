@@ -4,6 +4,7 @@
 #include <dds/dds.h>
 
 #include <array>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "rclcpp/detail/dds_type_support.hpp"
 #include "rclcpp/detail/graph_node.hpp"
 #include "rclcpp/detail/subscription_base.hpp"
+#include "rclcpp/message_info.hpp"
 #include "rclcpp/qos.hpp"
 
 namespace rclcpp {
@@ -28,7 +30,7 @@ template <typename MessageT>
 class Subscription : public detail::SubscriptionBase {
  public:
   using SharedPtr = std::shared_ptr<Subscription<MessageT>>;
-  using Callback = std::function<void(std::shared_ptr<const MessageT>)>;
+  using Callback = std::function<void(std::shared_ptr<const MessageT>, const MessageInfo&)>;
 
   /// `topic_name` is fully qualified. Throws std::runtime_error when DDS refuses the reader.
   Subscription(std::shared_ptr<detail::GraphNode> node, std::string topic_name, const QoS& qos,
@@ -41,8 +43,8 @@ class Subscription : public detail::SubscriptionBase {
   size_t execute_ready() override {
     // Callbacks run without the participant guard, so they may publish or shut down.
     const auto messages = take_all();
-    for (const auto& message : messages) {
-      callback_(message);
+    for (const auto& [message, info] : messages) {
+      callback_(message, info);
     }
     return messages.size();
   }
@@ -68,8 +70,24 @@ class Subscription : public detail::SubscriptionBase {
     }
   };
 
-  std::vector<std::shared_ptr<const MessageT>> take_all() {
-    std::vector<std::shared_ptr<const MessageT>> messages;
+  using Received = std::pair<std::shared_ptr<const MessageT>, MessageInfo>;
+
+  // rmw_cyclonedds_cpp's implementation identifier, which ROS 2 tools show with a GID.
+  static constexpr const char* kImplementation = "rmw_cyclonedds_cpp";
+
+  static MessageInfo info_of(const dds_sample_info_t& sample_info) {
+    rmw_message_info_t info{};
+    info.source_timestamp = sample_info.source_timestamp;
+    info.publisher_gid.implementation_identifier = kImplementation;
+    static_assert(sizeof(sample_info.publication_handle) <= RMW_GID_STORAGE_SIZE,
+                  "a publication handle must fit a GID");
+    std::memcpy(info.publisher_gid.data, &sample_info.publication_handle,
+                sizeof(sample_info.publication_handle));
+    return MessageInfo(info);
+  }
+
+  std::vector<Received> take_all() {
+    std::vector<Received> messages;
     const auto guard = endpoint_.guard();
     if (!guard) {
       return messages;
@@ -85,7 +103,7 @@ class Subscription : public detail::SubscriptionBase {
         if (infos[i].valid_data) {
           auto message = std::make_shared<MessageT>();
           Support::from_dds(*static_cast<const typename Support::DdsType*>(samples[i]), *message);
-          messages.push_back(std::move(message));
+          messages.emplace_back(std::move(message), info_of(infos[i]));
         }
       }
     } while (taken == static_cast<dds_return_t>(kTakeBatch));

@@ -4,8 +4,10 @@
 namespace rclcpp {
 
 /// Starts the client and installs SIGINT/SIGTERM handling that shuts it down.
-/// Reads ROS_DOMAIN_ID and ROS_LOCALHOST_ONLY; throws std::runtime_error for an
-/// invalid ROS_DOMAIN_ID.
+/// Reads ROS_DOMAIN_ID and ROS_LOCALHOST_ONLY, and the remap rules among the
+/// `--ros-args` of argv, which every node applies; other ROS arguments are named
+/// on stderr and ignored. Throws std::runtime_error for an invalid ROS_DOMAIN_ID
+/// and std::invalid_argument for a remap rule it cannot read.
 void init(int argc, char const* const* argv);
 
 /// True from init() until shutdown.

@@ -21,9 +21,12 @@ struct RunFacts {
   // The current run, started by the last reset.
   bool optional_trouble{false};
   bool timeout_sent{false};
+  /// Points recorded after points stamped later than them (NoteLatePoint).
+  uint64_t late_points{0};
   // The run before it.
   bool last_optional_trouble{false};
   bool last_timeout_sent{false};
+  uint64_t last_late_points{0};
 
   /// A failure event or a stall since the last check that passed.
   bool error_latched{false};
@@ -60,8 +63,10 @@ struct RunFacts {
     ++runs;
     last_optional_trouble = optional_trouble;
     last_timeout_sent = timeout_sent;
+    last_late_points = late_points;
     optional_trouble = false;
     timeout_sent = false;
+    late_points = 0;
   }
 };
 

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "rclcpp/detail/dds_participant.hpp"
+#include "rclcpp/detail/ros_arguments.hpp"
 
 namespace rclcpp {
 namespace detail {
@@ -24,11 +25,14 @@ class Context {
   Context& operator=(const Context&) = delete;
   ~Context();
 
-  /// Starts a session, reading the domain settings from the environment as rcl
-  /// does; does nothing while running. Throws std::runtime_error for an invalid
-  /// ROS_DOMAIN_ID, leaving the context shut down.
-  void init();
+  /// Starts a session with the command line's ROS arguments, reading the
+  /// domain settings from the environment as rcl does; does nothing while
+  /// running. Throws std::runtime_error for an invalid ROS_DOMAIN_ID, leaving
+  /// the context shut down.
+  void init(RosArguments arguments);
   bool ok() const;
+  /// The ROS arguments of the running session, which every node applies.
+  RosArguments arguments() const;
 
   /// Ends the session: wakes every spinning thread, then deletes the participant,
   /// which delivers what was published before returning. False if not running.
@@ -54,6 +58,7 @@ class Context {
   uint32_t domain_id_{0};
   bool localhost_only_{false};
   uint64_t work_generation_{0};
+  RosArguments arguments_;
   std::shared_ptr<DdsParticipant> participant_;
 };
 

@@ -36,6 +36,20 @@ class InvalidTopicNameError : public NameValidationError {
       : NameValidationError("topic name", namespace_, error_msg, invalid_index) {}
 };
 
+/// Thrown when a node name is invalid.
+class InvalidNodeNameError : public NameValidationError {
+ public:
+  InvalidNodeNameError(const char* node_name, const char* error_msg, size_t invalid_index)
+      : NameValidationError("node name", node_name, error_msg, invalid_index) {}
+};
+
+/// Thrown when a node namespace is invalid.
+class InvalidNamespaceError : public NameValidationError {
+ public:
+  InvalidNamespaceError(const char* namespace_, const char* error_msg, size_t invalid_index)
+      : NameValidationError("namespace", namespace_, error_msg, invalid_index) {}
+};
+
 /// Thrown when a service name is invalid.
 class InvalidServiceNameError : public NameValidationError {
  public:

@@ -1,0 +1,5 @@
+"""Flow points from Python nodes for flow_checker."""
+
+from kestrune_trace_py.point_sender import PointSender
+
+__all__ = ['PointSender']
