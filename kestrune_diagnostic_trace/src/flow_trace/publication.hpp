@@ -48,7 +48,7 @@ class Publication {
   PublishCallback callback_;
   rclcpp::Clock clock_{RCL_SYSTEM_TIME};
   /// An event as constructed; copying it clears a string without freeing its buffer.
-  const DiagnosticEvent initial_;
+  const DiagnosticEvent initial_{};
 };
 
 }  // namespace detail
