@@ -42,7 +42,9 @@ std::shared_ptr<TracePoint> PointPool::Take(const std::string& point_id, bool su
 }
 
 void PointPool::Keep(std::shared_ptr<TracePoint>&& point, bool handed_out) {
-  if (!handed_out || (point && typeid(*point) == typeid(TracePoint) && HeldOnlyHere(point))) {
+  const TracePoint* held = point.get();
+  if (!handed_out ||
+      (held != nullptr && typeid(*held) == typeid(TracePoint) && HeldOnlyHere(point))) {
     spare_.push_back(std::move(point));
   }
 }
